@@ -1,0 +1,109 @@
+#include "progress.h"
+
+#include <mmsystem.h>
+#include <wchar.h>
+
+DatosTarea *tareaActual;
+HANDLE hiloTrabajo;
+
+enum { PERIODO_SONDEO_MS = 500 };
+
+// Closes what the run opened. Safe to call with any of them missing.
+static void liberarTarea(HWND ventana) {
+    KillTimer(ventana, ID_TEMPORIZADOR);
+    if (tareaActual->eventoCancelar) {
+        CloseHandle(tareaActual->eventoCancelar);
+        tareaActual->eventoCancelar = NULL;
+    }
+    if (hiloTrabajo) {
+        CloseHandle(hiloTrabajo);
+        hiloTrabajo = NULL;
+    }
+    timeEndPeriod(1);
+}
+
+static void terminarConAviso(HWND ventana, const wchar_t *texto, UINT icono, INT_PTR resultado) {
+    MessageBoxW(ventana, texto, TITULO_APLICACION, icono | MB_OK);
+    EndDialog(ventana, resultado);
+}
+
+static INT_PTR alIniciarProgreso(HWND ventana) {
+    DatosTarea *tarea = tareaActual;
+    // The sweep waits 2 ms per folder; the default tick would stretch each wait to 15.6 ms.
+    timeBeginPeriod(1);
+    UINT_PTR temporizador = SetTimer(ventana, ID_TEMPORIZADOR, PERIODO_SONDEO_MS, NULL);
+    tarea->eventoCancelar = CreateEventW(NULL, TRUE, FALSE, NULL);
+    tarea->ventanaProgreso = ventana;
+    tarea->carpetasBorradas = 0;
+    tarea->carpetasRecorridas = 0;
+    InitializeSRWLock(&tarea->cerrojoCarpeta);
+    tarea->avisoPendiente = 0;
+    tarea->carpetaMostrada[0] = L'\0';
+    hiloTrabajo = NULL;
+    if (temporizador && tarea->eventoCancelar)
+        hiloTrabajo = CreateThread(NULL, 0, ThreadProc, tarea, 0, NULL);
+    if (!hiloTrabajo) {
+        liberarTarea(ventana);
+        terminarConAviso(ventana, L"The task could not be started.", MB_ICONWARNING, 1);
+    }
+    return TRUE;
+}
+
+static void alVencerTemporizador(HWND ventana) {
+    if (!hiloTrabajo || WaitForSingleObject(hiloTrabajo, 0) != WAIT_OBJECT_0)
+        return;
+    liberarTarea(ventana);
+    wchar_t resumen[LARGO_RUTA];
+    swprintf(resumen, LARGO_RUTA, L"I have traversed %d folders and I have erased %d",
+             tareaActual->carpetasRecorridas, tareaActual->carpetasBorradas);
+    terminarConAviso(ventana, resumen, MB_ICONINFORMATION, 0);
+}
+
+// Also serves a close request: the worker must not outlive the window that owns its record.
+static void cancelarTarea(HWND ventana) {
+    if (!hiloTrabajo)
+        return;
+    SetEvent(tareaActual->eventoCancelar);
+    // The worker never waits for this thread, so a plain wait cannot deadlock.
+    WaitForSingleObject(hiloTrabajo, INFINITE);
+    liberarTarea(ventana);
+    terminarConAviso(ventana, L"The task has been canceled by the user", MB_ICONWARNING, 1);
+}
+
+static void mostrarCarpetaActual(HWND ventana) {
+    DatosTarea *tarea = tareaActual;
+    wchar_t ruta[LARGO_RUTA];
+    InterlockedExchange(&tarea->avisoPendiente, 0);
+    AcquireSRWLockShared(&tarea->cerrojoCarpeta);
+    wcscpy(ruta, tarea->carpetaMostrada);
+    ReleaseSRWLockShared(&tarea->cerrojoCarpeta);
+    SetDlgItemTextW(ventana, IDC_CARPETA_ACTUAL, ruta);
+}
+
+INT_PTR CALLBACK MiDialogProc(HWND ventana, UINT mensaje, WPARAM wParam, LPARAM) {
+    switch (mensaje) {
+    case WM_INITDIALOG:
+        return alIniciarProgreso(ventana);
+    case WM_TIMER:
+        alVencerTemporizador(ventana);
+        return 0;
+    case WM_CARPETA_NUEVA:
+        mostrarCarpetaActual(ventana);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) != IDC_CANCELAR)
+            return 0;
+        cancelarTarea(ventana);
+        return TRUE;
+    case WM_CLOSE:
+        cancelarTarea(ventana);
+        return TRUE;
+    }
+    return 0;
+}
+
+INT_PTR abrirDialogoDeProgreso(DatosTarea *tarea) {
+    tareaActual = tarea;
+    return DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_PROGRESO),
+                           tarea->ventanaPrincipal, MiDialogProc, 0);
+}

@@ -1,0 +1,151 @@
+#include "sweep.h"
+
+#include <string.h>
+
+#if defined(_MSC_VER)
+#define NO_EN_LINEA __declspec(noinline)
+#else
+#define NO_EN_LINEA __attribute__((noinline))
+#endif
+
+DatosTarea *tareaDelHilo;
+
+static const wchar_t PREFIJO[] = L"\\\\?\\";
+enum { LARGO_PREFIJO = 4 };
+
+// Writes the extended-length prefix, ruta and sufijo into destino (LARGO_RUTA units).
+// 0 when the result would not fit: no longer path is ever formed.
+static int conPrefijo(wchar_t *destino, const wchar_t *ruta, size_t largo, const wchar_t *sufijo) {
+    size_t largoSufijo = wcslen(sufijo);
+    if (LARGO_PREFIJO + largo + largoSufijo >= LARGO_RUTA)
+        return 0;
+    memcpy(destino, PREFIJO, LARGO_PREFIJO * sizeof(wchar_t));
+    memcpy(destino + LARGO_PREFIJO, ruta, largo * sizeof(wchar_t));
+    memcpy(destino + LARGO_PREFIJO + largo, sufijo, (largoSufijo + 1) * sizeof(wchar_t));
+    return 1;
+}
+
+static int terminaEnSeparador(const wchar_t *ruta, size_t largo) {
+    return largo > 0 && ruta[largo - 1] == L'\\';
+}
+
+int cepillarseDirectorio(const wchar_t *ruta) {
+    wchar_t conRaiz[LARGO_RUTA];
+    if (!conPrefijo(conRaiz, ruta, wcslen(ruta), L""))
+        return 0;
+    return RemoveDirectoryW(conRaiz) ? 1 : 0;
+}
+
+// Kept out of line so that the pattern's buffer is not part of every recursion level.
+NO_EN_LINEA static HANDLE abrirListado(const wchar_t *ruta, size_t largo, WIN32_FIND_DATAW *entrada) {
+    wchar_t patron[LARGO_RUTA];
+    if (!conPrefijo(patron, ruta, largo, terminaEnSeparador(ruta, largo) ? L"*" : L"\\*"))
+        return INVALID_HANDLE_VALUE;
+    return FindFirstFileExW(patron, FindExInfoStandard, entrada, FindExSearchNameMatch, NULL, 0);
+}
+
+// Junctions and symbolic links are name surrogates; Wine reports tag 0 for every link.
+static int esEtiquetaDeEnlace(DWORD etiqueta) {
+    return etiqueta == 0 || IsReparseTagNameSurrogate(etiqueta);
+}
+
+// Whether the folder at ruta is a link, read from its own directory entry. When the entry cannot
+// be read the answer is yes: a folder we cannot classify is not entered.
+NO_EN_LINEA static int esEnlace(const wchar_t *ruta, size_t largo) {
+    if (terminaEnSeparador(ruta, largo) && largo > 1 && ruta[largo - 2] == L':')
+        return 0; // a drive's root folder
+    if (terminaEnSeparador(ruta, largo))
+        largo--;
+    wchar_t conRaiz[LARGO_RUTA];
+    if (!conPrefijo(conRaiz, ruta, largo, L""))
+        return 1;
+    WIN32_FIND_DATAW propia;
+    HANDLE h = FindFirstFileExW(conRaiz, FindExInfoStandard, &propia, FindExSearchNameMatch, NULL, 0);
+    if (h == INVALID_HANDLE_VALUE)
+        return 1;
+    FindClose(h);
+    return (propia.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           esEtiquetaDeEnlace(propia.dwReserved0);
+}
+
+// Hands the path to the progress window without waiting for it.
+static void mostrarCarpeta(DatosTarea *tarea, const wchar_t *ruta, size_t largo) {
+    if (!tarea->ventanaProgreso)
+        return;
+    AcquireSRWLockExclusive(&tarea->cerrojoCarpeta);
+    memcpy(tarea->carpetaMostrada, ruta, (largo + 1) * sizeof(wchar_t));
+    ReleaseSRWLockExclusive(&tarea->cerrojoCarpeta);
+    if (InterlockedExchange(&tarea->avisoPendiente, 1) == 0 &&
+        !PostMessageW(tarea->ventanaProgreso, WM_CARPETA_NUEVA, 0, 0))
+        InterlockedExchange(&tarea->avisoPendiente, 0);
+}
+
+static int esSubcarpeta(const WIN32_FIND_DATAW *entrada) {
+    if (!(entrada->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    const wchar_t *n = entrada->cFileName;
+    return !(n[0] == L'.' && (n[1] == L'\0' || (n[1] == L'.' && n[2] == L'\0')));
+}
+
+static int borrarYContar(DatosTarea *tarea, const wchar_t *ruta) {
+    if (!cepillarseDirectorio(ruta))
+        return 0;
+    tarea->carpetasBorradas++;
+    return 1;
+}
+
+int borrarDirectorio(wchar_t *ruta, size_t largo) {
+    DatosTarea *tarea = tareaDelHilo;
+    mostrarCarpeta(tarea, ruta, largo);
+    tarea->carpetasRecorridas++;
+    if (WaitForSingleObject(tarea->eventoCancelar, 2) != WAIT_TIMEOUT)
+        return 0;
+
+    DWORD atributos = GetFileAttributesW(ruta);
+    if (!tarea->recorrerSistema && (atributos & FILE_ATTRIBUTE_SYSTEM))
+        return 1;
+    if (!tarea->recorrerOcultas && (atributos & FILE_ATTRIBUTE_HIDDEN))
+        return 1;
+    if (borrarYContar(tarea, ruta))
+        return 1;
+    // Entering a link would walk outside the chosen root.
+    if ((atributos & FILE_ATTRIBUTE_REPARSE_POINT) && esEnlace(ruta, largo))
+        return 1;
+
+    WIN32_FIND_DATAW entrada;
+    HANDLE listado = abrirListado(ruta, largo, &entrada);
+    if (listado == INVALID_HANDLE_VALUE)
+        return 1;
+    size_t base = largo;
+    if (!terminaEnSeparador(ruta, largo))
+        ruta[base++] = L'\\';
+    int seguir = 1;
+    do {
+        if (!esSubcarpeta(&entrada))
+            continue;
+        size_t nombre = wcslen(entrada.cFileName);
+        // A child whose prefixed path would not fit is not visited, so it and its parent stay.
+        if (LARGO_PREFIJO + base + nombre >= LARGO_RUTA)
+            continue;
+        memcpy(ruta + base, entrada.cFileName, (nombre + 1) * sizeof(wchar_t));
+        seguir = borrarDirectorio(ruta, base + nombre);
+    } while (seguir && FindNextFileW(listado, &entrada));
+    FindClose(listado);
+    ruta[largo] = L'\0';
+    if (!seguir)
+        return 0;
+    borrarYContar(tarea, ruta);
+    return 1;
+}
+
+DWORD WINAPI ThreadProc(LPVOID parametro) {
+    tareaDelHilo = (DatosTarea *)parametro;
+    wchar_t ruta[LARGO_RUTA];
+    size_t largo = 0;
+    while (largo < LARGO_RUTA - 1 && tareaDelHilo->carpetaRaiz[largo]) {
+        ruta[largo] = tareaDelHilo->carpetaRaiz[largo];
+        largo++;
+    }
+    ruta[largo] = L'\0';
+    return borrarDirectorio(ruta, largo);
+}

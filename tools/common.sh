@@ -1,0 +1,74 @@
+# Shared by tools/build, tools/test and tools/run; sourced, not run.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${TOVRITH_BUILD:-$ROOT/build}
+
+# Installs whatever of the Debian packages the build and the tests need is missing.
+ensure_packages() {
+    local need=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb xauth googletest cmake
+                python3 imagemagick x11-apps)
+    local missing=() p
+    for p in "${need[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
+
+configure_and_build() {
+    if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+        cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >"$BUILD.configure.log" 2>&1 ||
+            { cat "$BUILD.configure.log"; return 1; }
+    fi
+    cmake --build "$BUILD" -j"$(nproc)" >"$BUILD.build.log" 2>&1 ||
+        { tail -n 60 "$BUILD.build.log"; return 1; }
+}
+
+# A private Wine prefix under build/, quiet, without the crash debugger, windows unmanaged,
+# one wineserver kept alive, and a virtual display when there is none.
+export WINEPREFIX=$BUILD/wineprefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+
+XVFB_PID=
+start_display() {
+    [ -n "${DISPLAY:-}" ] && return 0
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    local n
+    read -r -t 20 n <"$fifo"
+    rm -f "$fifo"
+    [ -n "$n" ] || { echo "Xvfb did not start"; return 1; }
+    export DISPLAY=:$n
+}
+
+start_wine() {
+    mkdir -p "$BUILD"
+    if [ ! -f "$WINEPREFIX/.tovrith-ready" ]; then
+        rm -rf "$WINEPREFIX"
+        wineboot -i >"$BUILD/wineboot.log" 2>&1
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+            >>"$BUILD/wineboot.log" 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.tovrith-ready"
+    fi
+    wineserver -p
+    # The first program start loads the prefix's services; get it over with here.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null
+}
+
+stop_wine() {
+    wineserver -k >/dev/null 2>&1
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    XVFB_PID=
+}
