@@ -4,7 +4,7 @@
 
 #include <stdio.h>
 
-#include "import_patch.h"
+#include "support/import_patch.h"
 #include "run_session.h"
 
 typedef DWORD(WINAPI *GetFileAttributesFn)(LPCWSTR);

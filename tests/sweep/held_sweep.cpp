@@ -1,6 +1,6 @@
 #include "held_sweep.h"
 
-#include <string.h>
+#include "support/import_patch.h"
 
 static const DWORD BOUND_MS = 20000;
 
@@ -17,39 +17,11 @@ static DWORD WINAPI gatedWait(HANDLE object, DWORD ms) {
     return realWait(object, ms);
 }
 
-// The slot of this program's import table through which its code calls dll!function.
-static void **importSlot(const char *dll, const char *function) {
-    BYTE *base = (BYTE *)GetModuleHandleW(NULL);
-    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
-    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + dir.VirtualAddress);
-    for (; d->Name; d++) {
-        if (_stricmp((const char *)(base + d->Name), dll) != 0 || !d->OriginalFirstThunk)
-            continue;
-        IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA *slots = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; names++, slots++) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            IMAGE_IMPORT_BY_NAME *byName = (IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData);
-            if (strcmp((const char *)byName->Name, function) == 0)
-                return (void **)&slots->u1.Function;
-        }
-    }
-    return NULL;
-}
-
 static bool installGate() {
     if (realWait)
         return true;
-    void **slot = importSlot("kernel32.dll", "WaitForSingleObject");
-    DWORD old;
-    if (!slot || !VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old))
-        return false;
-    realWait = (WaitFn)*slot;
-    *slot = (void *)gatedWait;
-    VirtualProtect(slot, sizeof *slot, old, &old);
-    return true;
+    realWait = (WaitFn)swapImport("kernel32.dll", "WaitForSingleObject", (void *)gatedWait);
+    return realWait != NULL;
 }
 
 HeldSweep::HeldSweep(Task &task) : task_(task), worker_(NULL) {
