@@ -38,6 +38,7 @@ static INT_PTR alIniciarProgreso(HWND ventana) {
     tarea->carpetasRecorridas = 0;
     InitializeSRWLock(&tarea->cerrojoCarpeta);
     tarea->avisoPendiente = 0;
+    tarea->ultimoAviso = 0;
     tarea->carpetaMostrada[0] = L'\0';
     hiloTrabajo = NULL;
     if (temporizador && tarea->eventoCancelar)

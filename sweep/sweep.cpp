@@ -68,6 +68,17 @@ NO_EN_LINEA static int esEnlace(const wchar_t *ruta, size_t largo) {
            esEtiquetaDeEnlace(propia.dwReserved0);
 }
 
+// A person cannot read more than a few paths a second, and redrawing the line for every folder
+// costs the window (and, under Wine, the worker's own calls) more than the walk itself.
+enum { INTERVALO_AVISO_MS = 40 };
+
+static void avisarVentana(DatosTarea *tarea) {
+    tarea->ultimoAviso = GetTickCount64();
+    if (InterlockedExchange(&tarea->avisoPendiente, 1) == 0 &&
+        !PostMessageW(tarea->ventanaProgreso, WM_CARPETA_NUEVA, 0, 0))
+        InterlockedExchange(&tarea->avisoPendiente, 0);
+}
+
 // Hands the path to the progress window without waiting for it.
 static void mostrarCarpeta(DatosTarea *tarea, const wchar_t *ruta, size_t largo) {
     if (!tarea->ventanaProgreso)
@@ -75,9 +86,8 @@ static void mostrarCarpeta(DatosTarea *tarea, const wchar_t *ruta, size_t largo)
     AcquireSRWLockExclusive(&tarea->cerrojoCarpeta);
     memcpy(tarea->carpetaMostrada, ruta, (largo + 1) * sizeof(wchar_t));
     ReleaseSRWLockExclusive(&tarea->cerrojoCarpeta);
-    if (InterlockedExchange(&tarea->avisoPendiente, 1) == 0 &&
-        !PostMessageW(tarea->ventanaProgreso, WM_CARPETA_NUEVA, 0, 0))
-        InterlockedExchange(&tarea->avisoPendiente, 0);
+    if (GetTickCount64() - tarea->ultimoAviso >= INTERVALO_AVISO_MS)
+        avisarVentana(tarea);
 }
 
 static int esSubcarpeta(const WIN32_FIND_DATAW *entrada) {
@@ -147,5 +157,9 @@ DWORD WINAPI ThreadProc(LPVOID parametro) {
         largo++;
     }
     ruta[largo] = L'\0';
-    return borrarDirectorio(ruta, largo);
+    DWORD resultado = borrarDirectorio(ruta, largo);
+    // The last folder visited may still be waiting for its turn on the screen.
+    if (tareaDelHilo->ventanaProgreso)
+        avisarVentana(tareaDelHilo);
+    return resultado;
 }

@@ -26,6 +26,7 @@ struct DatosTarea {
     // for the window; the window shows whatever is newest when it gets round to it.
     SRWLOCK cerrojoCarpeta;
     LONG avisoPendiente;
+    ULONGLONG ultimoAviso; // tick of the worker's last post; zeroed with the counters
     wchar_t carpetaMostrada[LARGO_RUTA];
 };
 
