@@ -37,7 +37,8 @@ int cepillarseDirectorio(const wchar_t *ruta) {
 }
 
 // Kept out of line so that the pattern's buffer is not part of every recursion level.
-NO_EN_LINEA static HANDLE abrirListado(const wchar_t *ruta, size_t largo, WIN32_FIND_DATAW *entrada) {
+NO_EN_LINEA static HANDLE abrirListado(const wchar_t *ruta, size_t largo,
+                                       WIN32_FIND_DATAW *entrada) {
     wchar_t patron[LARGO_RUTA];
     if (!conPrefijo(patron, ruta, largo, terminaEnSeparador(ruta, largo) ? L"*" : L"\\*"))
         return INVALID_HANDLE_VALUE;
@@ -60,7 +61,8 @@ NO_EN_LINEA static int esEnlace(const wchar_t *ruta, size_t largo) {
     if (!conPrefijo(conRaiz, ruta, largo, L""))
         return 1;
     WIN32_FIND_DATAW propia;
-    HANDLE h = FindFirstFileExW(conRaiz, FindExInfoStandard, &propia, FindExSearchNameMatch, NULL, 0);
+    HANDLE h =
+        FindFirstFileExW(conRaiz, FindExInfoStandard, &propia, FindExSearchNameMatch, NULL, 0);
     if (h == INVALID_HANDLE_VALUE)
         return 1;
     FindClose(h);

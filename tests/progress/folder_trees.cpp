@@ -27,20 +27,12 @@ int makeGrid(const std::wstring &root, int groups, int perGroup, int fileEvery) 
 namespace {
 
 template <typename Visit> void walk(const std::wstring &path, Visit visit) {
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW(longForm(path + L"\\*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = d.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
+    for (const WIN32_FIND_DATAW &d : listEntries(path)) {
         bool folder = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        visit(path + L"\\" + name, folder);
+        visit(path + L"\\" + d.cFileName, folder);
         if (folder)
-            walk(path + L"\\" + name, visit);
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
+            walk(path + L"\\" + d.cFileName, visit);
+    }
 }
 
 } // namespace

@@ -41,28 +41,18 @@ DWORD randomAttributes(std::mt19937 &random, const TreeShape &shape) {
 }
 
 void readInto(const std::wstring &root, const std::wstring &relative, Tree *tree) {
-    std::wstring path = pathOf(root, relative);
-    WIN32_FIND_DATAW found;
-    HANDLE list = FindFirstFileW(longForm(path + L"\\*").c_str(), &found);
-    if (list == INVALID_HANDLE_VALUE)
-        return;
-    do {
+    for (const WIN32_FIND_DATAW &found : listEntries(pathOf(root, relative))) {
         std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
         std::wstring child = relative.empty() ? name : relative + L"\\" + name;
         Entry &entry = (*tree)[child];
+        entry.attributes = found.dwFileAttributes;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             entry.folder = true;
-            entry.attributes = found.dwFileAttributes;
             readInto(root, child, tree);
-        } else {
-            entry.attributes = found.dwFileAttributes;
-            if (!readFile(pathOf(root, child), &entry.content))
-                entry.content = "<unreadable>";
+        } else if (!readFile(pathOf(root, child), &entry.content)) {
+            entry.content = "<unreadable>";
         }
-    } while (FindNextFileW(list, &found));
-    FindClose(list);
+    }
 }
 
 } // namespace

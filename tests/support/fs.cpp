@@ -59,6 +59,21 @@ bool readFile(const std::wstring &path, std::string *content) {
     return true;
 }
 
+std::vector<WIN32_FIND_DATAW> listEntries(const std::wstring &dir) {
+    std::vector<WIN32_FIND_DATAW> entries;
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW(longForm(dir + L"\\*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        std::wstring n = d.cFileName;
+        if (n != L"." && n != L"..")
+            entries.push_back(d);
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+    return entries;
+}
+
 bool exists(const std::wstring &path) {
     return GetFileAttributesW(longForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -69,7 +84,8 @@ bool isDir(const std::wstring &path) {
 }
 
 bool setAttributes(const std::wstring &path, DWORD attributes) {
-    return SetFileAttributesW(longForm(path).c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+    return SetFileAttributesW(longForm(path).c_str(),
+                              attributes ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 void removeTree(const std::wstring &path) {
@@ -83,16 +99,8 @@ void removeTree(const std::wstring &path) {
         return;
     }
     if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW d;
-        HANDLE h = FindFirstFileW((full + L"\\*").c_str(), &d);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring n = d.cFileName;
-                if (n != L"." && n != L"..")
-                    removeTree(path + L"\\" + n);
-            } while (FindNextFileW(h, &d));
-            FindClose(h);
-        }
+        for (const WIN32_FIND_DATAW &d : listEntries(path))
+            removeTree(path + L"\\" + d.cFileName);
     }
     RemoveDirectoryW(full.c_str());
 }

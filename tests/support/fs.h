@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // A new, empty folder under the temporary folder, named for the test and the process.
 std::wstring makeTempRoot(const wchar_t *tag);
@@ -17,6 +18,9 @@ bool makeFile(const std::wstring &path, const std::string &content);
 
 // Reads a whole file; false if it cannot be opened.
 bool readFile(const std::wstring &path, std::string *content);
+
+// The entries of a folder, without "." and "..", in the order the platform lists them.
+std::vector<WIN32_FIND_DATAW> listEntries(const std::wstring &dir);
 
 bool exists(const std::wstring &path);
 bool isDir(const std::wstring &path);

@@ -55,15 +55,8 @@ bool sweepOnThread(Task &task, DWORD timeoutMs, Outcome *outcome) {
 }
 
 static void snapshotInto(const std::wstring &dir, const std::wstring &rel, Snapshot *out) {
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW(longForm(dir + L"\\*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = d.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        std::wstring path = dir + L"\\" + name, key = rel + name;
+    for (const WIN32_FIND_DATAW &d : listEntries(dir)) {
+        std::wstring path = dir + L"\\" + d.cFileName, key = rel + d.cFileName;
         if (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             (*out)[key] = "<link>";
         } else if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -72,8 +65,7 @@ static void snapshotInto(const std::wstring &dir, const std::wstring &rel, Snaps
         } else if (!readFile(path, &(*out)[key])) {
             (*out)[key] = "<unreadable>";
         }
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
+    }
 }
 
 Snapshot snapshot(const std::wstring &root) {
