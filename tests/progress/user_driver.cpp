@@ -12,6 +12,25 @@ bool isBox(HWND w) {
            !isProgress(w);
 }
 
+// The progress window on the window thread; only a visible one when visibleOnly.
+HWND findProgress(DWORD thread, bool visibleOnly) {
+    struct Scan {
+        bool visibleOnly;
+        HWND found;
+    } scan{visibleOnly, NULL};
+    EnumThreadWindows(
+        thread,
+        [](HWND w, LPARAM p) -> BOOL {
+            Scan *scan = (Scan *)p;
+            if (!isProgress(w) || (scan->visibleOnly && !IsWindowVisible(w)))
+                return TRUE;
+            scan->found = w;
+            return FALSE;
+        },
+        (LPARAM)&scan);
+    return scan.found;
+}
+
 std::wstring textOf(HWND w) {
     // Read without a message: the window's thread may be busy (Cancel waits for the worker).
     wchar_t text[LARGO_RUTA];
@@ -85,19 +104,7 @@ void Driver::lookForBoxes() {
 
 HWND Driver::waitProgress(DWORD boundMs) {
     waitFor("the progress window", boundMs, [&] {
-        struct Scan {
-            HWND found = NULL;
-        } scan;
-        EnumThreadWindows(
-            s->uiThread,
-            [](HWND w, LPARAM p) -> BOOL {
-                if (!IsWindowVisible(w) || !isProgress(w))
-                    return TRUE;
-                ((Scan *)p)->found = w;
-                return FALSE;
-            },
-            (LPARAM)&scan);
-        progress = scan.found;
+        progress = findProgress(s->uiThread, true);
         return progress != NULL;
     });
     if (progress && s->log->openedMs < 0) {
@@ -231,19 +238,7 @@ void Driver::finish() {
             Sleep(100);
         }
         Sleep(1);
-        if (!progress) {
-            struct Scan {
-                HWND found = NULL;
-            } scan;
-            EnumThreadWindows(
-                s->uiThread,
-                [](HWND w, LPARAM p) -> BOOL {
-                    if (isProgress(w))
-                        ((Scan *)p)->found = w;
-                    return TRUE;
-                },
-                (LPARAM)&scan);
-            progress = scan.found;
-        }
+        if (!progress)
+            progress = findProgress(s->uiThread, false);
     }
 }
