@@ -1,0 +1,111 @@
+// The real program, driven from another process as a user would, and its resources.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "tree.h"
+
+namespace {
+
+class Front : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(start(&program)) << "no main window came";
+    }
+    void TearDown() override {
+        EXPECT_EQ(0u, stop(&program));
+    }
+    // Types the text, presses Proceed once the main window takes input, and answers the message
+    // that comes; returns its text.
+    std::wstring proceed(const std::wstring &typed, int button) {
+        poll([&] { return IsWindowEnabled(program.main); }, 15000);
+        setText(program.main, IDC_CARPETA, typed);
+        press(program.main, IDC_PROCEDER);
+        return answer(program, button);
+    }
+    Program program;
+};
+
+// Both boxes start checked. Enter and Escape do nothing. The folder test takes paths shorter than
+// 260 units on Windows; Wine's takes longer ones, so the program sets the limit itself. No to the
+// confirmation leaves the folder, the field and the boxes as they were.
+TEST_F(Front, StartsCheckedIgnoresKeysAndRefusesWhatIsNotAFolder) {
+    EXPECT_EQ(BST_CHECKED, send(program.main, IDC_NO_SISTEMA, BM_GETCHECK));
+    EXPECT_EQ(BST_CHECKED, send(program.main, IDC_NO_OCULTAS, BM_GETCHECK));
+    HWND field = GetDlgItem(program.main, IDC_CARPETA);
+    PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(field, WM_KEYDOWN, VK_ESCAPE, 0);
+    // Typed after the keys, so it shows when they have been handled.
+    PostMessageW(field, WM_CHAR, L'z', 0);
+    EXPECT_TRUE(poll([&] { return text(program.main, IDC_CARPETA) == L"z"; }, 5000));
+    HWND box = waitWindow(program, MESSAGE_TEXT, 700);
+    EXPECT_FALSE(box) << text(box, MESSAGE_TEXT);
+
+    const std::wstring root = newRoot();
+    const std::wstring a(259 - root.size(), L'a'), b(258 - root.size(), L'b');
+    const std::wstring longest = root + L"\\" + b, tooLong = root + L"\\" + a;
+    ASSERT_TRUE(makeTree(root, a + L"/ " + b + L"/ file"));
+    for (const std::wstring &typed : {std::wstring(), root + L"\\file", root + L"\\no", tooLong})
+        EXPECT_EQ(typed + L"\r\nIs not a folder.", proceed(typed, IDOK));
+    EXPECT_EQ(L"I am going to erase the folders that do not contain any file within:\r\n" +
+                  longest + L"\r\nAre you sure?",
+              proceed(longest, IDNO));
+    box = waitWindow(program, MESSAGE_TEXT, 700);
+    EXPECT_FALSE(box) << text(box, MESSAGE_TEXT);
+    EXPECT_EQ(a + L"/ " + b + L"/ file", readTree(root));
+    EXPECT_EQ(longest, text(program.main, IDC_CARPETA));
+    EXPECT_EQ(BST_CHECKED, send(program.main, IDC_NO_SISTEMA, BM_GETCHECK));
+    EXPECT_EQ(BST_CHECKED, send(program.main, IDC_NO_OCULTAS, BM_GETCHECK));
+    removeTree(root);
+}
+
+// Two runs from the same window, each counting from 0, with one box checked.
+TEST_F(Front, EachBoxKeepsOnlyItsOwnKindOfFolder) {
+    const wchar_t tree[] = L"keep plain/ hid/:h sys/:s";
+    for (bool skipSystem : {true, false}) {
+        const std::wstring root = newRoot();
+        ASSERT_TRUE(makeTree(root, tree));
+        send(program.main, IDC_NO_SISTEMA, BM_SETCHECK, skipSystem ? BST_CHECKED : 0);
+        send(program.main, IDC_NO_OCULTAS, BM_SETCHECK, skipSystem ? 0 : BST_CHECKED);
+        proceed(root, IDYES);
+        std::wstring said = answer(program, IDOK, 60000);
+        int visited = -1, removed = -1;
+        swscanf(said.c_str(), L"I have traversed %d folders and I have erased %d", &visited,
+                &removed);
+        EXPECT_EQ(model(tree, !skipSystem, skipSystem), outcome(visited, removed, root)) << said;
+        removeTree(root);
+    }
+}
+
+TEST(Resources, VersionRecordAndManifest) {
+    const std::wstring exe = programPath();
+    std::vector<char> record(GetFileVersionInfoSizeW(exe.c_str(), NULL));
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, (DWORD)record.size(), record.data()));
+    VS_FIXEDFILEINFO *fixed = NULL;
+    wchar_t *description = NULL, *version = NULL;
+    UINT length = 0;
+    VerQueryValueW(record.data(), L"\\", (void **)&fixed, &length);
+    VerQueryValueW(record.data(), L"\\StringFileInfo\\040904E4\\FileDescription",
+                   (void **)&description, &length);
+    VerQueryValueW(record.data(), L"\\StringFileInfo\\040904E4\\FileVersion", (void **)&version,
+                   &length);
+    ASSERT_TRUE(fixed);
+    EXPECT_EQ(0x00000001u, fixed->dwFileVersionMS) << "0.1";
+    EXPECT_EQ(0u, fixed->dwFileVersionLS) << ".0.0";
+    EXPECT_STREQ(L"Removes folders that contain no files", description);
+    EXPECT_STREQ(L"0.1a", version);
+
+    HMODULE program = LoadLibraryExW(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_TRUE(found) << "no manifest";
+    std::string manifest((const char *)LockResource(LoadResource(program, found)),
+                         SizeofResource(program, found));
+    FreeLibrary(program);
+    // Windows' folder test would take long paths with it, and the program leaves that to itself.
+    EXPECT_EQ(std::string::npos, manifest.find("longPathAware")) << manifest;
+    EXPECT_NE(std::string::npos, manifest.find("asInvoker")) << manifest;
+}
+
+} // namespace
