@@ -51,17 +51,15 @@ void readInto(const std::wstring &root, const std::wstring &prefix, Entries *ent
     for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &d)) {
         std::wstring path = prefix + (prefix.empty() ? L"" : L"/") + d.cFileName;
         DWORD a = d.dwFileAttributes;
-        if (!wcscmp(d.cFileName, L".") || !wcscmp(d.cFileName, L".."))
-            continue;
-        if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-            (*entries)[path] = L"";
-            continue;
-        }
-        std::wstring marks = a & FILE_ATTRIBUTE_HIDDEN ? L"h" : L"";
+        std::wstring marks = L"/:";
+        marks += a & FILE_ATTRIBUTE_HIDDEN ? L"h" : L"";
         marks += a & FILE_ATTRIBUTE_SYSTEM ? L"s" : L"";
         marks += a & FILE_ATTRIBUTE_REPARSE_POINT ? L"l" : L"";
-        (*entries)[path] = marks.empty() ? L"/" : L"/:" + marks;
-        if (!has(marks, L'l'))
+        if (!wcscmp(d.cFileName, L".") || !wcscmp(d.cFileName, L".."))
+            continue;
+        bool folder = a & FILE_ATTRIBUTE_DIRECTORY;
+        (*entries)[path] = !folder ? L"" : marks == L"/:" ? L"/" : marks;
+        if (folder && !has(marks, L'l'))
             readInto(root, path, entries);
     }
     FindClose(h);
