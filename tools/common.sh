@@ -6,8 +6,8 @@ export LC_ALL=C.UTF-8
 
 # Installs whatever of the Debian packages the build and the tests need is missing.
 ensure_packages() {
-    local need=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb xauth googletest cmake
-                make python3 imagemagick x11-apps)
+    local need=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine xvfb xauth googletest
+                cmake make python3 imagemagick x11-apps)
     local missing=() p
     for p in "${need[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
@@ -38,8 +38,8 @@ configure_and_build() {
         { tail -n 60 "$BUILD.build.log"; return 1; }
 }
 
-# A private Wine prefix under build/, quiet, without the crash debugger, windows unmanaged,
-# one wineserver kept alive, and a virtual display when there is none.
+# A private Wine prefix under build/, quiet, without the crash debugger, windows unmanaged, Wine's
+# own fonts installed, one wineserver kept alive, and a virtual display when there is none.
 export WINEPREFIX=$BUILD/wineprefix
 export WINEARCH=win64
 export WINEDEBUG=-all
@@ -62,13 +62,17 @@ start_display() {
 
 start_wine() {
     mkdir -p "$BUILD"
-    if [ ! -f "$WINEPREFIX/.tovrith-ready" ]; then
+    # The marker names what the prefix holds; a prefix made without the fonts is made again.
+    local ready=$WINEPREFIX/.tovrith-ready-fonts
+    if [ ! -f "$ready" ]; then
         rm -rf "$WINEPREFIX"
         wineboot -i >"$BUILD/wineboot.log" 2>&1
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
             >>"$BUILD/wineboot.log" 2>&1
         wineserver -w
-        touch "$WINEPREFIX/.tovrith-ready"
+        # Wine looks for Marlett (the caption buttons) and Tahoma (the dialog font) here only.
+        cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+        touch "$ready"
     fi
     wineserver -p
     # The first program start loads the prefix's services; get it over with here.
