@@ -1,11 +1,13 @@
 # Shared by tools/build, tools/test and tools/run; sourced, not run.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${TOVRITH_BUILD:-$ROOT/build}
+# Wine maps file names through the locale: without UTF-8 no name outside ASCII can be made.
+export LC_ALL=C.UTF-8
 
 # Installs whatever of the Debian packages the build and the tests need is missing.
 ensure_packages() {
-    local need=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb xauth googletest cmake
-                python3 imagemagick x11-apps)
+    local need=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine xvfb xauth googletest
+                cmake make python3 imagemagick x11-apps)
     local missing=() p
     for p in "${need[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
@@ -20,18 +22,24 @@ ensure_packages() {
         "${missing[@]}" >/dev/null
 }
 
+# Configures until a build system has been generated; a configure that failed leaves no cache
+# behind, so the next run starts it afresh.
 configure_and_build() {
-    if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >"$BUILD.configure.log" 2>&1 ||
-            { cat "$BUILD.configure.log"; return 1; }
+    if [ ! -f "$BUILD/Makefile" ]; then
+        if ! cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >"$BUILD.configure.log" 2>&1
+        then
+            cat "$BUILD.configure.log"
+            rm -f "$BUILD/CMakeCache.txt"
+            return 1
+        fi
     fi
     cmake --build "$BUILD" -j"$(nproc)" >"$BUILD.build.log" 2>&1 ||
         { tail -n 60 "$BUILD.build.log"; return 1; }
 }
 
-# A private Wine prefix under build/, quiet, without the crash debugger, windows unmanaged,
-# one wineserver kept alive, and a virtual display when there is none.
+# A private Wine prefix under build/, quiet, without the crash debugger, windows unmanaged, Wine's
+# own fonts installed, one wineserver kept alive, and a virtual display when there is none.
 export WINEPREFIX=$BUILD/wineprefix
 export WINEARCH=win64
 export WINEDEBUG=-all
@@ -54,13 +62,17 @@ start_display() {
 
 start_wine() {
     mkdir -p "$BUILD"
-    if [ ! -f "$WINEPREFIX/.tovrith-ready" ]; then
+    # The marker names what the prefix holds; a prefix made without the fonts is made again.
+    local ready=$WINEPREFIX/.tovrith-ready-fonts
+    if [ ! -f "$ready" ]; then
         rm -rf "$WINEPREFIX"
         wineboot -i >"$BUILD/wineboot.log" 2>&1
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
             >>"$BUILD/wineboot.log" 2>&1
         wineserver -w
-        touch "$WINEPREFIX/.tovrith-ready"
+        # Wine looks for Marlett (the caption buttons) and Tahoma (the dialog font) here only.
+        cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+        touch "$ready"
     fi
     wineserver -p
     # The first program start loads the prefix's services; get it over with here.
