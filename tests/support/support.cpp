@@ -1,8 +1,9 @@
-#include "tree.h"
+#include "support.h"
 
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -27,11 +28,11 @@ Entries parse(const std::wstring &description) {
     Entries entries = {{L"", L"/"}};
     std::wistringstream words(description);
     for (std::wstring word; words >> word;) {
-        size_t at = word.find(L'/');
-        for (; at != std::wstring::npos && at + 1 < word.size() && word[at + 1] != L':';
-             at = word.find(L'/', at + 1))
+        size_t end = std::min(word.find(L':'), word.size());
+        bool folder = word[end - 1] == L'/';
+        for (size_t at = word.find(L'/'); at < end - folder; at = word.find(L'/', at + 1))
             entries.insert({word.substr(0, at), L"/"});
-        entries[word.substr(0, at)] = at == std::wstring::npos ? L"" : word.substr(at);
+        entries[word.substr(0, end - folder)] = folder ? word.substr(end - 1) : L"";
     }
     return entries;
 }
@@ -67,7 +68,7 @@ void readInto(const std::wstring &root, const std::wstring &prefix, Entries *ent
 
 // Wine 8.0 makes no folder link of its own: there a link is a Linux one, relative to the
 // temporary folder that holds the tree and the target.
-bool makeLink(const std::wstring &root, const std::wstring &path) {
+void makeLink(const std::wstring &root, const std::wstring &path) {
     std::wstring link = longForm(root, path).substr(4), target = linkTarget();
     size_t cut = link.rfind(L'\\');
     std::wstring up = L"../";
@@ -77,35 +78,7 @@ bool makeLink(const std::wstring &root, const std::wstring &path) {
                                           target.substr(target.rfind(L'\\') + 1) + L"\" \"" +
                                           link.substr(cut + 1) + L"\""
                                     : L"cmd /c mklink /J \"" + link + L"\" \"" + target + L"\"";
-    return runUntil(command, link.substr(0, cut), link, true);
-}
-
-struct Model {
-    Entries entries;
-    bool system, hidden;
-    int visited, removed;
-};
-
-// Whether the folder at path goes, by the rules: visited and counted, then skipped by a filter,
-// or removed when nothing below it is kept. Every subfolder is visited, even after a file.
-bool goes(Model *m, const std::wstring &path) {
-    m->visited++;
-    const std::wstring marks = m->entries[path];
-    if ((!m->system && has(marks, L's')) || (!m->hidden && has(marks, L'h')))
-        return false;
-    // Windows removes the link itself; Wine's RemoveDirectoryW fails while the target holds
-    // anything. Neither enters it.
-    bool gone = has(marks, L'l') ? !onWine() : true;
-    std::wstring prefix = path.empty() ? L"" : path + L"/";
-    for (auto c = m->entries.upper_bound(prefix);
-         !has(marks, L'l') && c != m->entries.end() && c->first.rfind(prefix, 0) == 0; ++c) {
-        if (c->first.find(L'/', prefix.size()) == std::wstring::npos)
-            gone = (!c->second.empty() && goes(m, c->first)) && gone;
-    }
-    m->removed += gone;
-    if (gone)
-        m->entries[path] = L"-";
-    return gone;
+    runUntil(command, link.substr(0, cut), link, true);
 }
 
 std::wstring line(int visited, int removed, const std::wstring &left) {
@@ -134,29 +107,30 @@ std::wstring newRoot() {
 }
 
 std::wstring linkTarget() {
-    static std::wstring target;
-    if (target.empty()) {
-        target = newRoot();
-        makeTree(target, L"inner/ keep");
+    static const std::wstring target = [] {
+        std::wstring made = newRoot();
+        makeTree(made, L"inner/ keep");
         atexit(removeTarget);
-    }
+        return made;
+    }();
     return target;
 }
 
 bool makeTree(const std::wstring &root, const std::wstring &description) {
     for (const auto &e : parse(description)) {
-        std::wstring path = longForm(root, e.first);
-        bool made = true;
-        if (has(e.second, L'l'))
-            made = makeLink(root, e.first);
-        else if (e.second.empty())
+        const std::wstring path = longForm(root, e.first), &marks = e.second;
+        DWORD attributes = (has(marks, L'h') ? FILE_ATTRIBUTE_HIDDEN : 0) |
+                           (has(marks, L's') ? FILE_ATTRIBUTE_SYSTEM : 0);
+        if (has(marks, L'l'))
+            makeLink(root, e.first);
+        else if (marks.empty())
             CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
-        else if (!e.first.empty())
-            made = CreateDirectoryW(path.c_str(), NULL);
-        DWORD attributes = (has(e.second, L'h') ? FILE_ATTRIBUTE_HIDDEN : 0) |
-                           (has(e.second, L's') ? FILE_ATTRIBUTE_SYSTEM : 0);
-        made = made && (!attributes || SetFileAttributesW(path.c_str(), attributes));
-        if (!made || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        else
+            CreateDirectoryW(path.c_str(), NULL);
+        if (attributes)
+            SetFileAttributesW(path.c_str(), attributes);
+        DWORD made = GetFileAttributesW(path.c_str());
+        if (made == INVALID_FILE_ATTRIBUTES || (made & attributes) != attributes)
             return false;
     }
     return true;
@@ -183,9 +157,29 @@ std::wstring outcome(int visited, int removed, const std::wstring &root) {
 }
 
 std::wstring model(const std::wstring &description, bool system, bool hidden) {
-    Model m = {parse(description), system, hidden, 0, 0};
-    std::wstring left = goes(&m, L"") ? L"-" : format(m.entries);
-    return line(m.visited, m.removed, left);
+    Entries entries = parse(description);
+    int visited = 0, removed = 0;
+    // Whether the folder at path goes: visited and counted, then skipped by a filter, or removed
+    // when nothing below it is kept. Every subfolder is visited, even after a file. Windows
+    // removes a link itself; Wine's RemoveDirectoryW fails while its target holds anything.
+    std::function<bool(const std::wstring &)> goes = [&](const std::wstring &path) {
+        visited++;
+        const std::wstring marks = entries[path], prefix = path.empty() ? L"" : path + L"/";
+        if ((!system && has(marks, L's')) || (!hidden && has(marks, L'h')))
+            return false;
+        bool gone = has(marks, L'l') ? !onWine() : true;
+        for (auto c = entries.upper_bound(prefix);
+             !has(marks, L'l') && c != entries.end() && c->first.rfind(prefix, 0) == 0; ++c) {
+            if (c->first.find(L'/', prefix.size()) == std::wstring::npos)
+                gone = (!c->second.empty() && goes(c->first)) && gone;
+        }
+        removed += gone;
+        if (gone)
+            entries[path] = L"-";
+        return gone;
+    };
+    std::wstring left = goes(L"") ? L"-" : format(entries);
+    return line(visited, removed, left);
 }
 
 bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring &path,
@@ -225,4 +219,74 @@ std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks) {
             out += path + L"/f ";
     }
     return out;
+}
+
+DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(GetDlgItem(window, id), message, wParam, lParam, SMTO_ABORTIFHUNG, 5000,
+                        &result);
+    return result;
+}
+
+std::wstring programPath() {
+    wchar_t own[MAX_PATH];
+    std::wstring path(own, GetModuleFileNameW(NULL, own, MAX_PATH));
+    return path.substr(0, path.rfind(L'\\') + 1) + L"tovrith.exe";
+}
+
+bool start(Program *program) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    program->main = NULL;
+    if (!CreateProcessW(programPath().c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si,
+                        &program->process))
+        return false;
+    program->main = waitWindow(*program, IDC_CARPETA, 30000);
+    return program->main != NULL;
+}
+
+DWORD stop(Program *program) {
+    DWORD code = STILL_ACTIVE;
+    PostMessageW(program->main, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(program->process.hProcess, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(program->process.hProcess, code);
+    GetExitCodeProcess(program->process.hProcess, &code);
+    CloseHandle(program->process.hProcess);
+    CloseHandle(program->process.hThread);
+    return code;
+}
+
+HWND waitWindow(const Program &program, int id, DWORD ms) {
+    HWND found = NULL;
+    poll(
+        [&] {
+            while ((found = FindWindowExW(NULL, found, L"#32770", NULL))) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(found, &pid);
+                if (pid == program.process.dwProcessId && IsWindowVisible(found) &&
+                    GetDlgItem(found, id))
+                    return true;
+            }
+            return false;
+        },
+        ms);
+    return found;
+}
+
+std::wstring text(HWND window, int id) {
+    wchar_t got[5200] = L"";
+    send(window, id, WM_GETTEXT, 5200, (LPARAM)got);
+    return got;
+}
+
+void press(HWND window, int id) {
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
+}
+
+std::wstring answer(const Program &program, int button, DWORD ms) {
+    HWND box = waitWindow(program, MESSAGE_TEXT, ms);
+    std::wstring said = box ? text(box, MESSAGE_TEXT) : L"";
+    press(box, button);
+    poll([&] { return !IsWindow(box); }, 15000);
+    return said;
 }

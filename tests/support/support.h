@@ -1,12 +1,17 @@
-// Folder trees for tests, written as short descriptions: entries separated by spaces, "/" between
-// names, a folder ending in "/", a file not. Marks follow a folder's "/" after a colon: "h" hidden,
-// "s" system, "l" a link to a folder outside every tree, which always holds a file and a folder.
-// "a/b/ a/f c/:h" is a folder a holding the folder b and the file f, and a hidden folder c.
+// What the tests, the demonstration and the benchmark share: folder trees written as short
+// descriptions, the rules' model, and a driver of the real program.
+//
+// A description lists entries separated by spaces, "/" between names, a folder ending in "/", a
+// file not. Marks follow a folder's "/" after a colon: "h" hidden, "s" system, "l" a link to a
+// folder outside every tree, which always holds a file and a folder. "a/b/ a/f c/:h" is a folder a
+// holding the folder b and the file f, and a hidden folder c.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+#include "resources/ids.h"
 
 bool onWine();
 // A new empty folder under the temporary folder.
@@ -42,3 +47,29 @@ template <typename Done> bool poll(Done done, DWORD ms, DWORD step = 20) {
     }
     return true;
 }
+
+// The real tovrith.exe, beside this executable, driven from another process as a user would.
+// Every wait has a bound, so a caller can fail but never hang.
+struct Program {
+    PROCESS_INFORMATION process;
+    HWND main;
+};
+
+// The control that holds a message box's text.
+enum { MESSAGE_TEXT = 0xFFFF };
+
+std::wstring programPath();
+// Starts the program and waits for its main window; false when it does not come.
+bool start(Program *program);
+// Closes the main window and returns the exit code; ends a process that does not end by itself.
+DWORD stop(Program *program);
+// Waits for a visible window of the program that holds the control `id`; NULL when none came.
+HWND waitWindow(const Program &program, int id, DWORD ms = 15000);
+// Sends to a control, giving up after 5 s rather than hang on a window that does not answer.
+DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+std::wstring text(HWND window, int id);
+// A click: WM_COMMAND posted with the control's id (a posted BM_CLICK is sometimes lost).
+void press(HWND window, int id);
+// Waits for a message box of the program, answers it with the button and waits for it to go;
+// returns its text, "" when none came.
+std::wstring answer(const Program &program, int button, DWORD ms = 15000);
