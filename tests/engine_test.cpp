@@ -1,5 +1,5 @@
-// The program's engine in this process: the sweep on real folders (what it visits, removes and
-// keeps, its filters, its stop, its limits), then the progress window that runs it.
+// The program's engine in this process: the sweep on real folders, then the progress window that
+// runs it.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -15,7 +15,7 @@ namespace {
 
 DatosTarea task;
 
-// The run's end as a line: "exit 1, visited 3, removed 1: a/ a/f", what is left of root.
+// How a run ended, as one line: "exit 1, visited 3, removed 1: a/ a/f", what is left of root.
 std::wstring ended(DWORD code, const std::wstring &root) {
     return L"exit " + std::to_wstring(code) + L", " +
            outcome(task.carpetasRecorridas, task.carpetasBorradas, root);
@@ -30,26 +30,39 @@ std::wstring sweep(const std::wstring &typed, bool system, bool hidden, const st
     task.recorrerSistema = system;
     task.recorrerOcultas = hidden;
     task.eventoCancelar = CreateEventW(NULL, TRUE, FALSE, NULL);
-    HANDLE worker =
+    HANDLE thread =
         CreateThread(NULL, stack, ThreadProc, &task, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
-    if (WaitForSingleObject(worker, 60000) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(thread, 60000) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "the sweep did not end within a minute; stopped";
         SetEvent(task.eventoCancelar);
-        WaitForSingleObject(worker, INFINITE);
+        WaitForSingleObject(thread, INFINITE);
     }
     DWORD code = 0;
-    GetExitCodeThread(worker, &code);
-    CloseHandle(worker);
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
     CloseHandle(task.eventoCancelar);
+    EXPECT_EQ(0, afterStop) << "read, listed or removed after the stop";
     return ended(code, root);
+}
+
+// Raises the stop just before the check of visit `at`, which must find its folder unread.
+void stopAt(int at, std::wstring *atStop = NULL, const std::wstring &root = L"") {
+    gate([=](int visit, HANDLE stop) {
+        if (visit != at)
+            return;
+        EXPECT_EQ(visit - 1, reads) << "attributes read before the check";
+        if (atStop)
+            *atStop = ended(0, root);
+        SetEvent(stop);
+    });
 }
 
 struct Case {
     const wchar_t *tree;
-    const wchar_t *typed; // after the root
+    const wchar_t *typed; // after the root, or "/" for the root with "/" between its names
     bool system, hidden;
     std::wstring after;
-    int stopAt = 0; // the visit whose check finds the stop raised
+    int stop = 0; // the visit whose check finds the stop raised
 };
 
 TEST(Sweep, SmallTrees) {
@@ -63,7 +76,9 @@ TEST(Sweep, SmallTrees) {
         // A root typed with a separator after it gets no second one, in its pattern or below.
         {L"", L"\\", true, true, L"exit 1, visited 1, removed 1: -"},
         {L"a/ b/f c/d/", L"\\", true, true, L"exit 1, visited 5, removed 3: b/ b/f"},
-        // The visit that sees a stop is counted, and neither reads nor removes its folder.
+        // A root with no \\?\ form is counted, and neither listed nor removed.
+        {L"a/", L"/", true, true, L"exit 1, visited 1, removed 0: a/"},
+        // The visit that sees a stop is counted; nothing is read or removed from then on.
         {L"", L"", true, true, L"exit 0, visited 1, removed 0: ", 1},
         {L"a/b/c/", L"", true, true, L"exit 0, visited 4, removed 0: a/ a/b/ a/b/c/", 4},
         // Each filter skips its own attribute only: counted, neither listed nor removed.
@@ -77,16 +92,14 @@ TEST(Sweep, SmallTrees) {
          onWine() ? L"exit 1, visited 2, removed 0: L/:l" : L"exit 1, visited 2, removed 2: -"},
     };
     for (const Case &c : cases) {
-        std::wstring root = newRoot(), typed = root + c.typed;
+        std::wstring root = newRoot(), typed = root + (*c.typed == L'\\' ? L"\\" : L"");
         ASSERT_TRUE(makeTree(root, c.tree)) << c.tree;
-        gate([&](int visit, HANDLE stop) {
-            if (visit == c.stopAt)
-                SetEvent(stop);
-        });
+        for (wchar_t &unit : typed)
+            unit = *c.typed == L'/' && unit == L'\\' ? L'/' : unit;
+        stopAt(c.stop);
         EXPECT_EQ(c.after, sweep(typed, c.system, c.hidden, root)) << c.tree << " as " << typed;
         removeTree(root);
     }
-    gate(nullptr);
 }
 
 // Makes folders one in another below path, names of at most `most` units, until the path of the
@@ -103,43 +116,44 @@ std::wstring chain(std::wstring path, size_t length, size_t most) {
 }
 
 // A folder is visited only when its path with the \\?\ prefix and a NUL fits a path buffer: no
-// longer path is ever formed. Its listing pattern needs two units more.
+// longer path is ever formed, nor cut short (gggg starts like ggggg). Its listing pattern needs
+// two units more.
 TEST(Sweep, PathLimit) {
     const std::wstring root = newRoot(), parent = chain(root, LARGO_RUTA - 10, 255);
     const std::wstring fits = parent + L"\\ffff", past = parent + L"\\ggggg";
-    ASSERT_TRUE(makeTree(parent, L"ffff/ ggggg/"));
+    ASSERT_TRUE(makeTree(parent, L"ffff/ gggg/ ggggg/"));
     EXPECT_EQ(L"exit 1, visited 1, removed 0: ", sweep(past, true, true, past));
     // Its pattern would not fit, so only the first attempt can remove it.
     EXPECT_EQ(L"exit 1, visited 1, removed 1: -", sweep(fits, true, true, fits));
     ASSERT_TRUE(makeTree(parent, L"ffff/"));
-    EXPECT_EQ(L"exit 1, visited 2, removed 1: ggggg/", sweep(parent, true, true, parent));
+    EXPECT_EQ(L"exit 1, visited 3, removed 2: ggggg/", sweep(parent, true, true, parent));
     removeTree(root);
 }
 
-// The deepest nesting the path buffers allow is about 1,280 levels below the temporary folder.
-// Under Wine every open costs in proportion to its depth, so a sweep that deep takes minutes; what
-// it needs is stack for every level, so an eighth of the levels run on an eighth of the program's.
+// The deepest nesting the path buffers allow, about 1,280 levels below the temporary folder, takes
+// minutes under Wine, where every open costs in proportion to its depth. What it needs is stack
+// for every level: a quarter of the levels run on a quarter of the program's stack (Wine gives a
+// thread no less than 1 MiB, so an eighth would not tell).
 TEST(Sweep, DeepestNestingFitsTheProgramsStack) {
     HMODULE program = LoadLibraryExW(programPath().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(program) << "cannot read " << programPath();
     BYTE *image = (BYTE *)((ULONG_PTR)program & ~(ULONG_PTR)3);
     IMAGE_NT_HEADERS *headers = (IMAGE_NT_HEADERS *)(image + ((IMAGE_DOS_HEADER *)image)->e_lfanew);
-    SIZE_T stack = headers->OptionalHeader.SizeOfStackReserve;
+    const SIZE_T stack = headers->OptionalHeader.SizeOfStackReserve / 4;
     FreeLibrary(program);
     const std::wstring root = newRoot();
-    const int levels = (int)(LARGO_RUTA - 5 - root.size()) / 2 / 8;
+    const int levels = (int)(LARGO_RUTA - 5 - root.size()) / 2 / 4;
     chain(root, root.size() + 2 * levels, 1);
     std::wstring all = std::to_wstring(levels + 1);
     EXPECT_EQ(L"exit 1, visited " + all + L", removed " + all + L": -",
-              sweep(root, true, true, root, stack / 8))
-        << levels << " levels on " << stack / 8 << " bytes of stack";
+              sweep(root, true, true, root, stack))
+        << levels << " levels on " << stack << " bytes of stack";
     removeTree(root);
 }
 
 // Seeded random trees with files, hidden and system folders and links, swept with random
 // filters: every file stays, and a folder goes exactly when the rules say. One in four is stopped
-// at a random visit, raised just before its check: that folder is counted, and nothing is read or
-// removed after it, so the tree must stay as it was at that moment.
+// at a random visit, and must stay as it was at that moment.
 TEST(Sweep, RandomTreesFollowTheRules) {
     const char *seeded = getenv("TOVRITH_SEED"), *counted = getenv("TOVRITH_TREES");
     const unsigned seed = seeded ? strtoul(seeded, NULL, 10) : GetTickCount();
@@ -148,99 +162,147 @@ TEST(Sweep, RandomTreesFollowTheRules) {
     fflush(stdout);
     for (unsigned i = 0; i < trees && !HasFailure(); i++) {
         std::mt19937 random(seed + i);
-        const int folders = 5 + random() % 26, stopAt = i % 4 ? 0 : 1 + random() % folders;
+        const int folders = 5 + random() % 26, stop = i % 4 ? 0 : 1 + random() % folders;
         const bool system = random() % 2;
         const bool hidden = random() % 2;
         std::wstring tree = randomTree(random(), folders, 4, true), root = newRoot();
         std::wstring expected = L"exit 1, " + model(tree, system, hidden);
         ASSERT_TRUE(makeTree(root, tree)) << tree;
-        gate([&](int visit, HANDLE stop) {
-            if (visit != stopAt)
-                return;
-            expected = ended(0, root);
-            SetEvent(stop);
-        });
+        stopAt(stop, &expected, root);
         EXPECT_EQ(expected, sweep(root, system, hidden, root))
             << "tree " << i << " of seed " << seed << ", filters " << !system << !hidden
-            << ", stopped at " << stopAt << ": " << tree;
-        gate(nullptr);
+            << ", stopped at " << stop << ": " << tree;
         removeTree(root);
     }
 }
 
 // The progress window, modal on this thread as in the program. The user's part is played from
-// inside a visit (see gate.h), and every message box is answered by a hook as it comes, the way
-// Wine's own tests close them.
+// inside a visit, and every message box is answered by a hook as it comes, the way Wine's own
+// tests close them.
 
-HANDLE worker;
-// Every message shown, each followed by "!" when the worker was still running.
-std::wstring shown;
+HANDLE worker, stopEvent;
+std::wstring root, shown; // every message: its icon, its text and the folder on show
 
 LRESULT CALLBACK answerBoxes(int code, WPARAM wParam, LPARAM lParam) {
-    HWND window = (HWND)wParam;
-    if (code == HCBT_ACTIVATE && GetDlgItem(window, MESSAGE_TEXT)) {
-        wchar_t text[LARGO_RUTA] = L"";
-        GetDlgItemTextW(window, MESSAGE_TEXT, text, LARGO_RUTA);
-        shown += text + std::wstring(WaitForSingleObject(worker, 0) ? L"!" : L"");
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
+    HWND box = (HWND)wParam;
+    if (code == HCBT_ACTIVATE && GetDlgItem(box, MESSAGE_TEXT)) {
+        wchar_t caption[64] = L"", folder[LARGO_RUTA] = L"";
+        GetWindowTextW(box, caption, 64);
+        EXPECT_STREQ(TITULO_APLICACION, caption);
+        EXPECT_EQ(task.ventanaProgreso, GetWindow(box, GW_OWNER));
+        EXPECT_FALSE(IsWindowEnabled(task.ventanaPrincipal)) << "the main window takes input";
+        HICON icon = (HICON)SendDlgItemMessageW(box, onWine() ? 0x440 : 20, STM_GETICON, 0, 0);
+        shown += icon == LoadIconW(NULL, IDI_WARNING) ? L"warning: " : L"information: ";
+        shown += text(box, MESSAGE_TEXT);
+        // A summary comes after the worker's end, so the last folder it visited is on show.
+        GetDlgItemTextW(task.ventanaProgreso, IDC_CARPETA_ACTUAL, folder, LARGO_RUTA);
+        std::wstring on = folder;
+        if (icon != LoadIconW(NULL, IDI_WARNING))
+            shown += L" [" + (on.rfind(root, 0) ? on : on.replace(0, root.size(), L"root")) + L"]";
+        shown += worker && WaitForSingleObject(worker, 0) ? L" WHILE THE WORKER RAN" : L"";
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
 
-const wchar_t CANCELED[] = L"The task has been canceled by the user";
-const wchar_t STOPPED[] = L"exit 0, visited 2, removed 0: a/ a/b/ c/ c/f d/";
-const wchar_t SUMMARY[] = L"I have traversed 5 folders and I have erased 3";
-const wchar_t SWEPT[] = L"exit 1, visited 5, removed 3: c/ c/f";
+// Handles open on the object; GetProcessHandleCount always says 0 under Wine 8.0.
+ULONG handles(HANDLE object) {
+    typedef LONG(NTAPI * Query)(HANDLE, int, PVOID, ULONG, PULONG);
+    struct {
+        ULONG attributes, access, handles, references, reserved[10];
+    } basic = {};
+    ((Query)(void *)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject"))(
+        object, 0 /* ObjectBasicInformation */, &basic, sizeof basic, NULL);
+    return basic.handles;
+}
+
+DWORD WINAPI cancelAfterTheEnd(LPVOID) {
+    WaitForSingleObject(worker, INFINITE);
+    PostMessageW(task.ventanaProgreso, WM_COMMAND, IDC_CANCELAR, 0);
+    return 0;
+}
+
+HANDLE WINAPI noThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                       LPDWORD) {
+    return NULL;
+}
+
+extern "C" HANDLE(WINAPI *__imp_CreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE,
+                                              LPVOID, DWORD, LPDWORD);
+
+const wchar_t CANCELED[] = L"warning: The task has been canceled by the user";
+const wchar_t STOPPED[] = L"exit 0, visited 2, removed 0: a/ a/b/ a/b/c/ f";
+const wchar_t SWEPT[] = L"exit 1, visited 4, removed 3: f";
 
 struct Act {
     const char *what;
-    UINT message; // posted at the second visit: keys to the Cancel button, which has the focus
+    int at;       // the visit at which the user acts; 0 once the worker has ended, -1 never
+    UINT message; // then posted, keys to the Cancel button, which has the focus
     WPARAM wParam;
     INT_PTR result;
-    const wchar_t *box;
-    const wchar_t *after;
+    std::wstring box, after;
 };
 
-// At the second visit the user acts, and the worker is then held in that visit past the window's
-// next poll: a message shown, or a window ended, before the worker's end is seen while it runs.
+// The worker is held for 700 ms in the visit where the user acts, past the window's next poll: a
+// message shown before the worker's end, or a window ended, is seen while it runs.
 TEST(Progress, RunsCancelsAndReports) {
     const Act acts[] = {
-        {"Cancel", WM_COMMAND, IDC_CANCELAR, 1, CANCELED, STOPPED},
-        {"Enter", WM_KEYDOWN, VK_RETURN, 1, CANCELED, STOPPED},
-        {"a close request", WM_CLOSE, 0, 1, CANCELED, STOPPED},
-        {"Escape", WM_KEYDOWN, VK_ESCAPE, 0, SUMMARY, SWEPT},
+        {"Cancel", 2, WM_COMMAND, IDC_CANCELAR, 1, CANCELED, STOPPED},
+        {"Enter", 2, WM_KEYDOWN, VK_RETURN, 1, CANCELED, STOPPED},
+        {"a close request", 2, WM_CLOSE, 0, 1, CANCELED, STOPPED},
+        {"Escape", 2, WM_KEYDOWN, VK_ESCAPE, 0,
+         L"information: I have traversed 4 folders and I have erased 3 [root\\a\\b\\c]", SWEPT},
+        {"Cancel after the worker's end", 0, WM_COMMAND, IDC_CANCELAR, 1, CANCELED, SWEPT},
+        {"no worker thread", -1, 0, 0, 1, L"warning: The task could not be started.",
+         L"exit 0, visited 0, removed 0: a/ a/b/ a/b/c/ f"},
     };
     HHOOK hook = SetWindowsHookExW(WH_CBT, answerBoxes, NULL, GetCurrentThreadId());
     for (const Act &c : acts) {
         SCOPED_TRACE(c.what);
-        std::wstring root = newRoot();
-        ASSERT_TRUE(makeTree(root, L"a/b/ c/f d/"));
+        root = newRoot();
+        ASSERT_TRUE(makeTree(root, L"a/b/c/ f"));
         task = {};
         wcscpy(task.carpetaRaiz, root.c_str());
+        task.ventanaPrincipal = CreateWindowW(L"Static", L"", 0, 0, 0, 0, 0, 0, 0, 0, 0);
         // Left from nowhere: every run must start its counters at 0.
         task.carpetasRecorridas = task.carpetasBorradas = 1000;
+        worker = stopEvent = NULL;
         shown.clear();
-        gate([&](int visit, HANDLE) {
-            if (visit == 1)
+        gate([&](int visit, HANDLE stop) {
+            if (visit == 1) {
                 worker = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE,
                                     GetCurrentThreadId());
-            if (visit != 2)
+                DuplicateHandle(GetCurrentProcess(), stop, GetCurrentProcess(), &stopEvent, 0,
+                                FALSE, DUPLICATE_SAME_ACCESS);
+                if (c.at == 0)
+                    CloseHandle(CreateThread(NULL, 0, cancelAfterTheEnd, NULL, 0, NULL));
+            }
+            if (visit != c.at)
                 return;
             HWND button = GetDlgItem(task.ventanaProgreso, IDC_CANCELAR);
             PostMessageW(c.message == WM_KEYDOWN ? button : task.ventanaProgreso, c.message,
                          c.wParam, 0);
             Sleep(700);
         });
+        const auto createThread = __imp_CreateThread;
+        if (c.at < 0)
+            take(&__imp_CreateThread, noThread);
         INT_PTR result = abrirDialogoDeProgreso(&task);
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 0)) << "the window went first";
-        // The record is this frame's: the worker may not outlive it, even when the test fails.
+        take(&__imp_CreateThread, createThread);
+        EXPECT_FALSE(worker && WaitForSingleObject(worker, 0))
+            << "the window went before its worker";
+        // The record may not go while the worker runs, even when the test fails.
         WaitForSingleObject(worker, INFINITE);
         DWORD code = 0;
         GetExitCodeThread(worker, &code);
-        CloseHandle(worker);
         EXPECT_EQ(c.result, result);
-        EXPECT_EQ(c.box, shown) << "(\"!\": shown while the worker ran)";
+        EXPECT_EQ(c.box, shown);
         EXPECT_EQ(c.after, ended(code, root));
+        EXPECT_TRUE(IsWindowEnabled(task.ventanaPrincipal));
+        EXPECT_EQ(c.at < 0 ? 0u : 2u, handles(worker) + handles(stopEvent)) << "left open";
+        CloseHandle(worker);
+        CloseHandle(stopEvent);
+        DestroyWindow(task.ventanaPrincipal);
         removeTree(root);
     }
     gate(nullptr);

@@ -223,8 +223,8 @@ std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks) {
 
 DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(GetDlgItem(window, id), message, wParam, lParam, SMTO_ABORTIFHUNG, 5000,
-                        &result);
+    SendMessageTimeoutW(id ? GetDlgItem(window, id) : window, message, wParam, lParam,
+                        SMTO_ABORTIFHUNG, 5000, &result);
     return result;
 }
 
@@ -283,10 +283,20 @@ void press(HWND window, int id) {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
 }
 
+HWND focus(const Program &program) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(program.process.dwThreadId, &info);
+    return info.hwndFocus;
+}
+
 std::wstring answer(const Program &program, int button, DWORD ms) {
     HWND box = waitWindow(program, MESSAGE_TEXT, ms);
-    std::wstring said = box ? text(box, MESSAGE_TEXT) : L"";
-    press(box, button);
+    std::wstring said = box ? text(box, 0) + L": " + text(box, MESSAGE_TEXT) : L"";
+    if (button)
+        press(box, button);
+    else
+        PostMessageW(focus(program), WM_KEYDOWN, VK_RETURN, 0);
     poll([&] { return !IsWindow(box); }, 15000);
     return said;
 }

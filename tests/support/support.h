@@ -67,9 +67,12 @@ DWORD stop(Program *program);
 HWND waitWindow(const Program &program, int id, DWORD ms = 15000);
 // Sends to a control, giving up after 5 s rather than hang on a window that does not answer.
 DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+// The text of a control, or with id 0 of the window itself.
 std::wstring text(HWND window, int id);
 // A click: WM_COMMAND posted with the control's id (a posted BM_CLICK is sometimes lost).
 void press(HWND window, int id);
-// Waits for a message box of the program, answers it with the button and waits for it to go;
-// returns its text, "" when none came.
+// The control that has the keyboard focus in the program.
+HWND focus(const Program &program);
+// Waits for a message box of the program, answers it with the button (0: the Enter key) and waits
+// for it to go; returns "caption: text", "" when none came.
 std::wstring answer(const Program &program, int button, DWORD ms = 15000);
