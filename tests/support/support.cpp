@@ -11,8 +11,8 @@
 
 namespace {
 
-// By path below the root, with "/" between names ("" is the root): a folder's marks after a "/",
-// nothing for a file, "-" for a folder the model has removed.
+// By path below the root, "/" between names ("" is the root): for a folder "/" and its marks,
+// for a file nothing, for a folder the model removes "-".
 typedef std::map<std::wstring, std::wstring> Entries;
 
 bool has(const std::wstring &marks, wchar_t mark) {
@@ -37,13 +37,18 @@ Entries parse(const std::wstring &description) {
     return entries;
 }
 
-std::wstring format(const Entries &entries) {
+std::wstring describe(const Entries &entries) {
     std::wstring out;
     for (const auto &e : entries) {
         if (!e.first.empty() && e.second != L"-")
             out += (out.empty() ? L"" : L" ") + e.first + e.second;
     }
     return out;
+}
+
+std::wstring line(int visited, int removed, const std::wstring &left) {
+    return L"visited " + std::to_wstring(visited) + L", removed " + std::to_wstring(removed) +
+           L": " + left;
 }
 
 void readInto(const std::wstring &root, const std::wstring &prefix, Entries *entries) {
@@ -66,28 +71,28 @@ void readInto(const std::wstring &root, const std::wstring &prefix, Entries *ent
     FindClose(h);
 }
 
-// Wine 8.0 makes no folder link of its own: there a link is a Linux one, relative to the
-// temporary folder that holds the tree and the target.
+// The folder every link points to, beside the trees in the temporary folder.
+const std::wstring &linkTarget() {
+    static const std::wstring target = [] {
+        std::wstring made = newRoot();
+        makeTree(made, L"inner/ keep");
+        atexit([] { removeTree(linkTarget()); });
+        return made;
+    }();
+    return target;
+}
+
+// Wine 8.0 makes no folder link of its own: there a link is a Linux one.
 void makeLink(const std::wstring &root, const std::wstring &path) {
-    std::wstring link = longForm(root, path).substr(4), target = linkTarget();
-    size_t cut = link.rfind(L'\\');
-    std::wstring up = L"../";
+    std::wstring link = longForm(root, path).substr(4), up = L"../";
     for (wchar_t c : path)
         up += c == L'/' ? L"../" : L"";
-    std::wstring command = onWine() ? L"Z:\\bin\\ln -s \"" + up +
-                                          target.substr(target.rfind(L'\\') + 1) + L"\" \"" +
-                                          link.substr(cut + 1) + L"\""
-                                    : L"cmd /c mklink /J \"" + link + L"\" \"" + target + L"\"";
+    size_t cut = link.rfind(L'\\');
+    std::wstring command = L"cmd /c mklink /J \"" + link + L"\" \"" + linkTarget() + L"\"";
+    if (onWine())
+        command = L"Z:\\bin\\ln -s \"" + up + linkTarget().substr(linkTarget().rfind(L'\\') + 1) +
+                  L"\" \"" + link.substr(cut + 1) + L"\"";
     runUntil(command, link.substr(0, cut), link, true);
-}
-
-std::wstring line(int visited, int removed, const std::wstring &left) {
-    return L"visited " + std::to_wstring(visited) + L", removed " + std::to_wstring(removed) +
-           L": " + left;
-}
-
-void removeTarget() {
-    removeTree(linkTarget());
 }
 
 } // namespace
@@ -96,24 +101,18 @@ bool onWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
 }
 
+// Named by process, which Wine numbers alike from run to run: a name left by a run that was cut
+// short is passed over.
 std::wstring newRoot() {
     static int made;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    std::wstring root = temp + (L"tovrith-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                std::to_wstring(++made));
-    CreateDirectoryW(root.c_str(), NULL);
+    std::wstring root;
+    do
+        root = temp + (L"tovrith-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                       std::to_wstring(++made));
+    while (!CreateDirectoryW(root.c_str(), NULL) && made < 1000);
     return root;
-}
-
-std::wstring linkTarget() {
-    static const std::wstring target = [] {
-        std::wstring made = newRoot();
-        makeTree(made, L"inner/ keep");
-        atexit(removeTarget);
-        return made;
-    }();
-    return target;
 }
 
 bool makeTree(const std::wstring &root, const std::wstring &description) {
@@ -136,67 +135,20 @@ bool makeTree(const std::wstring &root, const std::wstring &description) {
     return true;
 }
 
-// Links go as links, their target stays; under Wine only a Linux program can take one away.
-void removeTree(const std::wstring &root) {
-    size_t cut = root.rfind(L'\\');
-    runUntil(onWine() ? L"Z:\\bin\\rm -rf \"" + root.substr(cut + 1) + L"\""
-                      : L"cmd /c rmdir /s /q \"" + root + L"\"",
-             root.substr(0, cut), root, false);
-}
-
 std::wstring readTree(const std::wstring &root) {
     if (GetFileAttributesW(longForm(root).c_str()) == INVALID_FILE_ATTRIBUTES)
         return L"-";
     Entries entries;
     readInto(root, L"", &entries);
-    return format(entries);
+    return describe(entries);
 }
 
-std::wstring outcome(int visited, int removed, const std::wstring &root) {
-    return line(visited, removed, readTree(root));
-}
-
-std::wstring model(const std::wstring &description, bool system, bool hidden) {
-    Entries entries = parse(description);
-    int visited = 0, removed = 0;
-    // Whether the folder at path goes: visited and counted, then skipped by a filter, or removed
-    // when nothing below it is kept. Every subfolder is visited, even after a file. Windows
-    // removes a link itself; Wine's RemoveDirectoryW fails while its target holds anything.
-    std::function<bool(const std::wstring &)> goes = [&](const std::wstring &path) {
-        visited++;
-        const std::wstring marks = entries[path], prefix = path.empty() ? L"" : path + L"/";
-        if ((!system && has(marks, L's')) || (!hidden && has(marks, L'h')))
-            return false;
-        bool gone = has(marks, L'l') ? !onWine() : true;
-        for (auto c = entries.upper_bound(prefix);
-             !has(marks, L'l') && c != entries.end() && c->first.rfind(prefix, 0) == 0; ++c) {
-            if (c->first.find(L'/', prefix.size()) == std::wstring::npos)
-                gone = (!c->second.empty() && goes(c->first)) && gone;
-        }
-        removed += gone;
-        if (gone)
-            entries[path] = L"-";
-        return gone;
-    };
-    std::wstring left = goes(L"") ? L"-" : format(entries);
-    return line(visited, removed, left);
-}
-
-bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring &path,
-              bool present) {
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, dir.c_str(), &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return poll(
-        [&] {
-            return (GetFileAttributesW(longForm(path).c_str()) != INVALID_FILE_ATTRIBUTES) ==
-                   present;
-        },
-        10000, 1);
+// Links go as links, their target stays: under Wine only a Linux program can take one away.
+void removeTree(const std::wstring &root) {
+    size_t cut = root.rfind(L'\\');
+    runUntil(onWine() ? L"Z:\\bin\\rm -rf \"" + root.substr(cut + 1) + L"\""
+                      : L"cmd /c rmdir /s /q \"" + root + L"\"",
+             root.substr(0, cut), root, false);
 }
 
 std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks) {
@@ -221,11 +173,50 @@ std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks) {
     return out;
 }
 
-DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam, LPARAM lParam) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(id ? GetDlgItem(window, id) : window, message, wParam, lParam,
-                        SMTO_ABORTIFHUNG, 5000, &result);
-    return result;
+std::wstring outcome(int visited, int removed, const std::wstring &root) {
+    return line(visited, removed, readTree(root));
+}
+
+std::wstring model(const std::wstring &description, bool system, bool hidden) {
+    Entries entries = parse(description);
+    int visited = 0, removed = 0;
+    // Whether the folder at path goes: visited and counted, then skipped by a filter, or removed
+    // when nothing below it is kept. Every subfolder is visited, even after a file. Windows
+    // removes a link itself; Wine's RemoveDirectoryW fails while its target holds anything.
+    std::function<bool(const std::wstring &)> goes = [&](const std::wstring &path) {
+        visited++;
+        const std::wstring marks = entries[path], prefix = path.empty() ? L"" : path + L"/";
+        if ((!system && has(marks, L's')) || (!hidden && has(marks, L'h')))
+            return false;
+        bool gone = has(marks, L'l') ? !onWine() : true;
+        for (auto c = entries.upper_bound(prefix);
+             !has(marks, L'l') && c != entries.end() && c->first.rfind(prefix, 0) == 0; ++c) {
+            if (c->first.find(L'/', prefix.size()) == std::wstring::npos)
+                gone = (!c->second.empty() && goes(c->first)) && gone;
+        }
+        removed += gone;
+        entries[path] = gone ? L"-" : marks;
+        return gone;
+    };
+    std::wstring left = goes(L"") ? L"-" : describe(entries);
+    return line(visited, removed, left);
+}
+
+bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring &path,
+              bool present) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, dir.c_str(), &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return poll(
+        [&] {
+            return (GetFileAttributesW(longForm(path).c_str()) != INVALID_FILE_ATTRIBUTES) ==
+                   present;
+        },
+        10000, 1);
 }
 
 std::wstring programPath() {
@@ -273,6 +264,13 @@ HWND waitWindow(const Program &program, int id, DWORD ms) {
     return found;
 }
 
+DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(id ? GetDlgItem(window, id) : window, message, wParam, lParam,
+                        SMTO_ABORTIFHUNG, 5000, &result);
+    return result;
+}
+
 std::wstring text(HWND window, int id) {
     wchar_t got[5200] = L"";
     send(window, id, WM_GETTEXT, 5200, (LPARAM)got);
@@ -292,7 +290,7 @@ HWND focus(const Program &program) {
 
 std::wstring answer(const Program &program, int button, DWORD ms) {
     HWND box = waitWindow(program, MESSAGE_TEXT, ms);
-    std::wstring said = box ? text(box, 0) + L": " + text(box, MESSAGE_TEXT) : L"";
+    std::wstring said = text(box, 0) + L": " + text(box, MESSAGE_TEXT);
     if (button)
         press(box, button);
     else
