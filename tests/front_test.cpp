@@ -94,9 +94,9 @@ TEST_F(Front, EachBoxKeepsOnlyItsOwnKindOfFolder) {
 }
 
 TEST(Resources, VersionRecordIconAndManifest) {
-    const std::wstring exe = programPath();
-    std::vector<char> record(GetFileVersionInfoSizeW(exe.c_str(), NULL));
-    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, (DWORD)record.size(), record.data()));
+    const wchar_t exe[] = L"tovrith.exe";
+    std::vector<char> record(GetFileVersionInfoSizeW(exe, NULL));
+    ASSERT_TRUE(GetFileVersionInfoW(exe, 0, (DWORD)record.size(), record.data()));
     VS_FIXEDFILEINFO *fixed = NULL;
     wchar_t *description = NULL, *version = NULL;
     UINT length = 0;
@@ -111,7 +111,7 @@ TEST(Resources, VersionRecordIconAndManifest) {
     EXPECT_STREQ(L"Removes folders that contain no files", description);
     EXPECT_STREQ(L"0.1a", version);
 
-    HMODULE program = LoadLibraryExW(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE program = LoadLibraryExW(exe, NULL, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_TRUE(FindResourceW(program, MAKEINTRESOURCEW(IDI_APLICACION), RT_GROUP_ICON));
     HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(1), RT_MANIFEST);
     ASSERT_TRUE(found) << "no manifest";

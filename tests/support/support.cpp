@@ -219,18 +219,12 @@ bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring 
         10000, 1);
 }
 
-std::wstring programPath() {
-    wchar_t own[MAX_PATH];
-    std::wstring path(own, GetModuleFileNameW(NULL, own, MAX_PATH));
-    return path.substr(0, path.rfind(L'\\') + 1) + L"tovrith.exe";
-}
-
 bool start(Program *program) {
     STARTUPINFOW si = {};
     si.cb = sizeof si;
+    wchar_t line[] = L"tovrith.exe";
     program->main = NULL;
-    if (!CreateProcessW(programPath().c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si,
-                        &program->process))
+    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &program->process))
         return false;
     program->main = waitWindow(*program, IDC_CARPETA, 30000);
     return program->main != NULL;
