@@ -11,7 +11,7 @@
 
 #include <set>
 
-#include "driver.h"
+#include "support.h"
 #include "sweep/sweep.h"
 
 // The import slots through which the engine, linked into this program, reaches the platform.
@@ -154,7 +154,7 @@ std::set<DWORD> threadsOf(DWORD pid) {
 // progress window starts as it opens: the one thread a run adds to the program.
 HANDLE proceed(const Program &program, const std::wstring &root) {
     poll([&] { return IsWindowEnabled(program.main) != FALSE; }, 15000);
-    setText(program.main, IDC_CARPETA, root);
+    send(program.main, IDC_CARPETA, WM_SETTEXT, 0, (LPARAM)root.c_str());
     send(program.main, IDC_NO_SISTEMA, BM_SETCHECK, BST_UNCHECKED);
     send(program.main, IDC_NO_OCULTAS, BM_SETCHECK, BST_UNCHECKED);
     press(program.main, IDC_PROCEDER);
@@ -182,7 +182,8 @@ int program(const std::wstring &root) {
     DWORD code = stop(&program);
     int visited = -1;
     int removed = -1;
-    swscanf(said.c_str(), L"I have traversed %d folders and I have erased %d", &visited, &removed);
+    swscanf(said.c_str(), L"" TEXTO_TITULO L": I have traversed %d folders and I have erased %d",
+            &visited, &removed);
     printf("visited=%d removed=%d ms=%.1f peak_ws_mib=%.2f exit=%lu\n", visited, removed, ms, peak,
            code);
     return !worker || code;
@@ -201,7 +202,9 @@ int cancel(const std::wstring &root, int rounds) {
         press(progress, IDC_CANCELAR);
         poll([&] { return waitWindow(program, MESSAGE_TEXT, 0) != NULL; }, 15000, 1);
         printf("%s%.1f", i ? "," : "cancel_ms=", nowMs() - pressed);
-        canceled = answer(program, IDOK) == L"The task has been canceled by the user" && canceled;
+        canceled =
+            answer(program, IDOK) == L"" TEXTO_TITULO L": The task has been canceled by the user" &&
+            canceled;
     }
     printf(" canceled=%d exit=%lu\n", canceled, stop(&program));
     return !canceled;
