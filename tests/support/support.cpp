@@ -71,7 +71,7 @@ void readInto(const std::wstring &root, const std::wstring &prefix, Entries *ent
     FindClose(h);
 }
 
-// The folder every link points to, beside the trees in the temporary folder.
+// The folder every link points to, beside the trees.
 const std::wstring &linkTarget() {
     static const std::wstring target = [] {
         std::wstring made = newRoot();
@@ -82,17 +82,17 @@ const std::wstring &linkTarget() {
     return target;
 }
 
-// Wine 8.0 makes no folder link of its own: there a link is a Linux one.
+// Wine 8.0 makes no folder link of its own: there a link is a Linux one, relative to the
+// temporary folder that holds the trees and the target.
 void makeLink(const std::wstring &root, const std::wstring &path) {
     std::wstring link = longForm(root, path).substr(4), up = L"../";
+    size_t cut = link.rfind(L'\\');
     for (wchar_t c : path)
         up += c == L'/' ? L"../" : L"";
-    size_t cut = link.rfind(L'\\');
-    std::wstring command = L"cmd /c mklink /J \"" + link + L"\" \"" + linkTarget() + L"\"";
-    if (onWine())
-        command = L"Z:\\bin\\ln -s \"" + up + linkTarget().substr(linkTarget().rfind(L'\\') + 1) +
-                  L"\" \"" + link.substr(cut + 1) + L"\"";
-    runUntil(command, link.substr(0, cut), link, true);
+    up += linkTarget().substr(linkTarget().rfind(L'\\') + 1);
+    runUntil(onWine() ? L"Z:\\bin\\ln -s \"" + up + L"\" \"" + link.substr(cut + 1) + L"\""
+                      : L"cmd /c mklink /J \"" + link + L"\" \"" + linkTarget() + L"\"",
+             link.substr(0, cut), link, true);
 }
 
 } // namespace
@@ -101,8 +101,7 @@ bool onWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
 }
 
-// Named by process, which Wine numbers alike from run to run: a name left by a run that was cut
-// short is passed over.
+// Wine numbers processes alike from run to run: a name left by a run cut short is passed over.
 std::wstring newRoot() {
     static int made;
     wchar_t temp[MAX_PATH];
@@ -136,11 +135,10 @@ bool makeTree(const std::wstring &root, const std::wstring &description) {
 }
 
 std::wstring readTree(const std::wstring &root) {
-    if (GetFileAttributesW(longForm(root).c_str()) == INVALID_FILE_ATTRIBUTES)
-        return L"-";
     Entries entries;
     readInto(root, L"", &entries);
-    return describe(entries);
+    bool gone = GetFileAttributesW(longForm(root).c_str()) == INVALID_FILE_ATTRIBUTES;
+    return gone ? L"-" : describe(entries);
 }
 
 // Links go as links, their target stays: under Wine only a Linux program can take one away.
@@ -152,8 +150,7 @@ void removeTree(const std::wstring &root) {
 }
 
 std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks) {
-    static const wchar_t *const names[] = {
-        L"a", L"x&y", L"\U0001F600", L"\u00e9t\u00e9", L"\u6570\u636e", L"n.d"};
+    static const wchar_t *const names[] = {L"a", L"x&y", L"\U0001F600\u00e9", L"\u6570.d"};
     static const wchar_t *const kinds[] = {L"/:h ", L"/:s ", L"/:hs ", L"/:l ", L"/ "};
     std::mt19937 random(seed);
     std::vector<std::wstring> made = {L""};
@@ -161,13 +158,12 @@ std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks) {
     for (int i = 1; i <= folders; i++) {
         std::wstring parent = made[random() % made.size()];
         std::wstring path =
-            parent + (parent.empty() ? L"" : L"/") + names[random() % 6] + std::to_wstring(i);
+            parent + (parent.empty() ? L"" : L"/") + names[random() % 4] + std::to_wstring(i);
         unsigned kind = marks ? std::min(random() % 16, 4u) : 4;
         out += path + kinds[kind];
-        if (kind == 3)
-            continue;
-        made.push_back(path);
-        if (random() % fileEvery == 0)
+        if (kind != 3)
+            made.push_back(path);
+        if (kind != 3 && random() % fileEvery == 0)
             out += path + L"/f ";
     }
     return out;
@@ -224,16 +220,15 @@ bool start(Program *program) {
     si.cb = sizeof si;
     wchar_t line[] = L"tovrith.exe";
     program->main = NULL;
-    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &program->process))
-        return false;
-    program->main = waitWindow(*program, IDC_CARPETA, 30000);
+    if (CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &program->process))
+        program->main = waitWindow(*program, IDC_CARPETA, 30000);
     return program->main != NULL;
 }
 
 DWORD stop(Program *program) {
     DWORD code = STILL_ACTIVE;
     PostMessageW(program->main, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(program->process.hProcess, 10000) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(program->process.hProcess, 10000))
         TerminateProcess(program->process.hProcess, code);
     GetExitCodeProcess(program->process.hProcess, &code);
     CloseHandle(program->process.hProcess);
@@ -241,20 +236,15 @@ DWORD stop(Program *program) {
     return code;
 }
 
+// The program makes all its windows on its first thread.
 HWND waitWindow(const Program &program, int id, DWORD ms) {
-    HWND found = NULL;
-    poll(
-        [&] {
-            while ((found = FindWindowExW(NULL, found, L"#32770", NULL))) {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(found, &pid);
-                if (pid == program.process.dwProcessId && IsWindowVisible(found) &&
-                    GetDlgItem(found, id))
-                    return true;
-            }
-            return false;
-        },
-        ms);
+    static HWND found;
+    auto holds = [](HWND window, LPARAM id) {
+        found = IsWindowVisible(window) && GetDlgItem(window, (int)id) ? window : NULL;
+        return (BOOL)!found;
+    };
+    found = NULL;
+    poll([&] { return !EnumThreadWindows(program.process.dwThreadId, holds, id) && found; }, ms);
     return found;
 }
 
@@ -275,20 +265,10 @@ void press(HWND window, int id) {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
 }
 
-HWND focus(const Program &program) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(program.process.dwThreadId, &info);
-    return info.hwndFocus;
-}
-
 std::wstring answer(const Program &program, int button, DWORD ms) {
     HWND box = waitWindow(program, MESSAGE_TEXT, ms);
     std::wstring said = text(box, 0) + L": " + text(box, MESSAGE_TEXT);
-    if (button)
-        press(box, button);
-    else
-        PostMessageW(focus(program), WM_KEYDOWN, VK_RETURN, 0);
+    press(box, button);
     poll([&] { return !IsWindow(box); }, 15000);
     return said;
 }

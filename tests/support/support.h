@@ -54,7 +54,5 @@ HWND waitWindow(const Program &program, int id, DWORD ms = 15000); // one holdin
 DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 std::wstring text(HWND window, int id);
 void press(HWND window, int id); // WM_COMMAND posted: a posted BM_CLICK is sometimes lost
-HWND focus(const Program &program);
-// Waits for a message box, answers it with the button (0: the Enter key) and waits for it to go;
-// returns "caption: text".
+// Waits for a message box, answers it with the button and waits for it to go; "caption: text".
 std::wstring answer(const Program &program, int button, DWORD ms = 15000);
