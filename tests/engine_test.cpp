@@ -15,45 +15,36 @@ namespace {
 // The program's code is linked into the test, so its platform calls go through this executable's
 // imports, and the test takes some of those slots. At the sweep's stop check (the program's only
 // 2 ms wait) the gate calls the test's function on the worker thread with the visit's number and
-// the stop event. It counts the sweep's attribute reads, and its reads and removals after it has
-// seen a stop: there may be none.
+// the stop event. It counts the sweep's attribute reads, and its removals once it has seen a stop.
 extern "C" {
 extern DWORD(WINAPI *__imp_WaitForSingleObject)(HANDLE, DWORD);
 extern DWORD(WINAPI *__imp_GetFileAttributesW)(LPCWSTR);
 extern BOOL(WINAPI *__imp_RemoveDirectoryW)(LPCWSTR);
 }
 
-std::function<void(int visit, HANDLE stop)> atCheck;
-int checks, reads, afterStop;
-DWORD sweeper; // the worker's thread, but not while it runs the test's function
-bool stopped;
 const auto realWait = __imp_WaitForSingleObject;
 const auto realRead = __imp_GetFileAttributesW;
 const auto realRemove = __imp_RemoveDirectoryW;
-
-bool sweeping() {
-    afterStop += GetCurrentThreadId() == sweeper && stopped;
-    return GetCurrentThreadId() == sweeper;
-}
+const DWORD tester = GetCurrentThreadId(); // whose calls are the test's own
+std::function<void(int visit, HANDLE stop)> atCheck;
+int checks, reads, lateRemovals;
+bool stopped;
 
 DWORD WINAPI gatedWait(HANDLE object, DWORD ms) {
-    if (ms == 2 && atCheck) {
-        sweeper = 0;
+    if (ms == 2 && atCheck)
         atCheck(++checks, object);
-        sweeper = GetCurrentThreadId();
-    }
     DWORD result = realWait(object, ms);
-    stopped |= ms == 2 && result != WAIT_TIMEOUT && GetCurrentThreadId() == sweeper;
+    stopped |= ms == 2 && result != WAIT_TIMEOUT;
     return result;
 }
 
 DWORD WINAPI countedRead(LPCWSTR path) {
-    reads += sweeping();
+    reads += GetCurrentThreadId() != tester;
     return realRead(path);
 }
 
 BOOL WINAPI countedRemove(LPCWSTR path) {
-    sweeping();
+    lateRemovals += GetCurrentThreadId() != tester && stopped;
     return realRemove(path);
 }
 
@@ -69,7 +60,7 @@ void gate(std::function<void(int visit, HANDLE stop)> check) {
     take(&__imp_WaitForSingleObject, gatedWait);
     take(&__imp_GetFileAttributesW, countedRead);
     take(&__imp_RemoveDirectoryW, countedRemove);
-    checks = reads = afterStop = sweeper = 0;
+    checks = reads = lateRemovals = 0;
     stopped = false;
     atCheck = check;
 }
@@ -102,7 +93,7 @@ std::wstring sweep(const std::wstring &typed, bool system, bool hidden, const st
     GetExitCodeThread(thread, &code);
     CloseHandle(thread);
     CloseHandle(task.eventoCancelar);
-    EXPECT_EQ(0, afterStop) << "read or removed after the stop";
+    EXPECT_EQ(0, lateRemovals) << "removal attempts after the stop";
     return ended(code, root);
 }
 

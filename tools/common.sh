@@ -74,7 +74,8 @@ start_wine() {
         cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
         touch "$ready"
     fi
-    wineserver -p
+    # One server for the whole run; one already running for this prefix serves as well.
+    wineserver -p 2>/dev/null || true
     # The first program start loads the prefix's services; get it over with here.
     wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
