@@ -13,15 +13,12 @@
 namespace {
 
 // The program's code is linked into the test, so its platform calls go through this executable's
-// imports, and the test takes some of those slots. At the sweep's stop check (the program's only
-// 2 ms wait) the gate calls the test's function on the worker thread with the visit's number and
-// the stop event. It counts the sweep's attribute reads, and its removals once it has seen a stop.
-extern "C" {
-extern DWORD(WINAPI *__imp_WaitForSingleObject)(HANDLE, DWORD);
-extern DWORD(WINAPI *__imp_GetFileAttributesW)(LPCWSTR);
-extern BOOL(WINAPI *__imp_RemoveDirectoryW)(LPCWSTR);
-}
-
+// imports, some of which the test takes. The sweep's stop check, the program's only 2 ms wait,
+// first calls the test's function with the visit's number and the stop event. Attribute reads are
+// counted, and so are removal attempts once the sweep has seen its stop.
+extern "C" DWORD(WINAPI *__imp_WaitForSingleObject)(HANDLE, DWORD);
+extern "C" DWORD(WINAPI *__imp_GetFileAttributesW)(LPCWSTR);
+extern "C" BOOL(WINAPI *__imp_RemoveDirectoryW)(LPCWSTR);
 const auto realWait = __imp_WaitForSingleObject;
 const auto realRead = __imp_GetFileAttributesW;
 const auto realRemove = __imp_RemoveDirectoryW;
@@ -48,7 +45,6 @@ BOOL WINAPI countedRemove(LPCWSTR path) {
     return realRemove(path);
 }
 
-// Puts a function in an import slot of this executable.
 template <typename F> void take(F *slot, F function) {
     DWORD was;
     VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was);
@@ -67,21 +63,27 @@ void gate(std::function<void(int visit, HANDLE stop)> check) {
 
 DatosTarea task;
 
-// How a run ended, as one line: "exit 1, visited 3, removed 1: a/ a/f", what is left of root.
+// How a run ended: "exit 1, visited 3, removed 1: a/ a/f", what is left of root.
 std::wstring ended(DWORD code, const std::wstring &root) {
     return L"exit " + std::to_wstring(code) + L", " +
            outcome(task.carpetasRecorridas, task.carpetasBorradas, root);
 }
 
 // Sweeps the folder typed as `typed` on a thread, as the program does, with the filters off
-// (true: such folders are entered) or on.
+// (true: such folders are entered) or on. A stop is raised for the check of visit `stop`.
 std::wstring sweep(const std::wstring &typed, bool system, bool hidden, const std::wstring &root,
-                   SIZE_T stack = 0) {
+                   int stop = 0, SIZE_T stack = 0) {
     task = {};
     wcsncpy(task.carpetaRaiz, typed.c_str(), LARGO_RUTA - 1);
     task.recorrerSistema = system;
     task.recorrerOcultas = hidden;
     task.eventoCancelar = CreateEventW(NULL, TRUE, FALSE, NULL);
+    gate([=](int visit, HANDLE event) {
+        if (visit != stop)
+            return;
+        EXPECT_EQ(visit - 1, reads) << "attributes read before the check";
+        SetEvent(event);
+    });
     HANDLE thread =
         CreateThread(NULL, stack, ThreadProc, &task, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (WaitForSingleObject(thread, 60000)) {
@@ -97,19 +99,9 @@ std::wstring sweep(const std::wstring &typed, bool system, bool hidden, const st
     return ended(code, root);
 }
 
-// Raises the stop for the check of visit `at`, which must not have read its folder.
-void stopAt(int at) {
-    gate([=](int visit, HANDLE stop) {
-        if (visit != at)
-            return;
-        EXPECT_EQ(visit - 1, reads) << "attributes read before the check";
-        SetEvent(stop);
-    });
-}
-
 struct Case {
     const wchar_t *tree;
-    const wchar_t *typed; // after the root, or "/": the root with "/" between its names
+    const wchar_t *typed; // after the root
     bool system, hidden;
     std::wstring after;
     int stop = 0; // the visit whose check finds the stop raised
@@ -126,8 +118,6 @@ TEST(Sweep, SmallTrees) {
         // A root typed with a separator after it gets no second one, in its pattern or below.
         {L"", L"\\", true, true, L"exit 1, visited 1, removed 1: -"},
         {L"a/ b/f c/d/", L"\\", true, true, L"exit 1, visited 5, removed 3: b/ b/f"},
-        // A root with no \\?\ form is counted, and neither listed nor removed.
-        {L"a/", L"/", true, true, L"exit 1, visited 1, removed 0: a/"},
         // The visit that sees a stop is counted; nothing is read or removed from then on.
         {L"", L"", true, true, L"exit 0, visited 1, removed 0: ", 1},
         {L"a/b/c/", L"", true, true, L"exit 0, visited 4, removed 0: a/ a/b/ a/b/c/", 4},
@@ -143,12 +133,9 @@ TEST(Sweep, SmallTrees) {
          onWine() ? L"exit 1, visited 2, removed 0: L/:l" : L"exit 1, visited 2, removed 2: -"},
     };
     for (const Case &c : cases) {
-        std::wstring root = newRoot(), typed = root + (*c.typed == L'\\' ? L"\\" : L"");
+        const std::wstring root = newRoot();
         ASSERT_TRUE(makeTree(root, c.tree)) << c.tree;
-        for (wchar_t &unit : typed)
-            unit = *c.typed == L'/' && unit == L'\\' ? L'/' : unit;
-        stopAt(c.stop);
-        EXPECT_EQ(c.after, sweep(typed, c.system, c.hidden, root)) << c.tree << " as " << typed;
+        EXPECT_EQ(c.after, sweep(root + c.typed, c.system, c.hidden, root, c.stop)) << c.tree;
         removeTree(root);
     }
 }
@@ -168,13 +155,12 @@ std::wstring chain(std::wstring path, size_t length, size_t most) {
 
 // A folder is visited only when its path with the \\?\ prefix and a NUL fits a path buffer: no
 // longer path is ever formed, nor one cut short (gggg starts like ggggg). Its listing pattern
-// needs two units more.
+// needs two units more, so only the first attempt can remove ffff.
 TEST(Sweep, PathLimit) {
     const std::wstring root = newRoot(), parent = chain(root, LARGO_RUTA - 10, 255);
     const std::wstring fits = parent + L"\\ffff", past = parent + L"\\ggggg";
     ASSERT_TRUE(makeTree(parent, L"ffff/ gggg/ ggggg/"));
     EXPECT_EQ(L"exit 1, visited 1, removed 0: ", sweep(past, true, true, past));
-    // Its pattern would not fit, so only the first attempt can remove it.
     EXPECT_EQ(L"exit 1, visited 1, removed 1: -", sweep(fits, true, true, fits));
     ASSERT_TRUE(makeTree(parent, L"ffff/"));
     EXPECT_EQ(L"exit 1, visited 3, removed 2: ggggg/", sweep(parent, true, true, parent));
@@ -183,8 +169,8 @@ TEST(Sweep, PathLimit) {
 
 // The deepest nesting the path buffers allow, about 1,280 levels below the temporary folder, takes
 // minutes under Wine, where every open costs in proportion to its depth. What it needs is stack
-// for every level: a quarter of the levels run on a quarter of the program's stack (Wine gives a
-// thread no less than 1 MiB, so an eighth would not tell).
+// for each level: a quarter of the levels run on a quarter of the program's stack (Wine gives a
+// thread at least 1 MiB, so an eighth would not tell).
 TEST(Sweep, DeepestNestingFitsTheProgramsStack) {
     HMODULE program = LoadLibraryExW(L"tovrith.exe", NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(program) << "cannot read tovrith.exe";
@@ -195,9 +181,9 @@ TEST(Sweep, DeepestNestingFitsTheProgramsStack) {
     const std::wstring root = newRoot();
     const int levels = (int)(LARGO_RUTA - 5 - root.size()) / 2 / 4;
     chain(root, root.size() + 2 * levels, 1);
-    std::wstring all = std::to_wstring(levels + 1);
+    const std::wstring all = std::to_wstring(levels + 1);
     EXPECT_EQ(L"exit 1, visited " + all + L", removed " + all + L": -",
-              sweep(root, true, true, root, stack))
+              sweep(root, true, true, root, 0, stack))
         << levels << " levels on " << stack << " bytes of stack";
     removeTree(root);
 }
@@ -215,7 +201,7 @@ TEST(Sweep, RandomTreesFollowTheRules) {
         const int folders = 5 + random() % 26;
         const bool system = random() % 2;
         const bool hidden = random() % 2;
-        std::wstring tree = randomTree(random(), folders, 4, true), root = newRoot();
+        const std::wstring tree = randomTree(random(), folders, 4, true), root = newRoot();
         ASSERT_TRUE(makeTree(root, tree)) << tree;
         EXPECT_EQ(L"exit 1, " + model(tree, system, hidden), sweep(root, system, hidden, root))
             << "tree " << i << " of seed " << seed << ", filters " << !system << !hidden << ": "
@@ -242,14 +228,9 @@ LRESULT CALLBACK answerBoxes(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
 
-const wchar_t CANCELED[] = L"The task has been canceled by the user";
-const wchar_t STOPPED[] = L"exit 0, visited 2, removed 0: a/ a/b/ a/b/c/ f";
-const wchar_t SWEPT[] = L"exit 1, visited 4, removed 3: f";
-
 struct Act {
     const char *what;
-    int at;       // the visit at which the user acts
-    UINT message; // then posted, keys to the Cancel button, which has the focus
+    UINT message; // posted at the second visit; keys to the Cancel button, which has the focus
     WPARAM wParam;
     INT_PTR result;
     std::wstring box, after;
@@ -258,30 +239,31 @@ struct Act {
 // The worker is held 700 ms in the visit where the user acts, past the window's next poll: a
 // message shown, or a window ended, before the worker's end is seen while it runs.
 TEST(Progress, RunsCancelsAndReports) {
+    const wchar_t canceled[] = L"The task has been canceled by the user";
+    const wchar_t stopped[] = L"exit 0, visited 2, removed 0: a/ a/b/ a/b/c/ f";
     const Act acts[] = {
-        {"Cancel", 2, WM_COMMAND, IDC_CANCELAR, 1, CANCELED, STOPPED},
-        {"Enter", 2, WM_KEYDOWN, VK_RETURN, 1, CANCELED, STOPPED},
-        {"a close request", 2, WM_CLOSE, 0, 1, CANCELED, STOPPED},
-        {"Escape", 2, WM_KEYDOWN, VK_ESCAPE, 0, L"I have traversed 4 folders and I have erased 3",
-         SWEPT},
+        {"Cancel", WM_COMMAND, IDC_CANCELAR, 1, canceled, stopped},
+        {"Enter", WM_KEYDOWN, VK_RETURN, 1, canceled, stopped},
+        {"a close request", WM_CLOSE, 0, 1, canceled, stopped},
+        {"Escape", WM_KEYDOWN, VK_ESCAPE, 0, L"I have traversed 4 folders and I have erased 3",
+         L"exit 1, visited 4, removed 3: f"},
     };
     HHOOK hook = SetWindowsHookExW(WH_CBT, answerBoxes, NULL, GetCurrentThreadId());
     for (const Act &c : acts) {
         SCOPED_TRACE(c.what);
-        std::wstring root = newRoot();
+        const std::wstring root = newRoot();
         ASSERT_TRUE(makeTree(root, L"a/b/c/ f"));
         task = {};
         wcscpy(task.carpetaRaiz, root.c_str());
         task.ventanaPrincipal = CreateWindowW(L"Static", L"", 0, 0, 0, 0, 0, 0, 0, 0, 0);
         // Left from nowhere: every run must start its counters at 0.
         task.carpetasRecorridas = task.carpetasBorradas = 1000;
-        worker = NULL;
         shown.clear();
         gate([&](int visit, HANDLE) {
             if (visit == 1)
                 worker = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE,
                                     GetCurrentThreadId());
-            if (visit != c.at)
+            if (visit != 2)
                 return;
             HWND button = GetDlgItem(task.ventanaProgreso, IDC_CANCELAR);
             PostMessageW(c.message == WM_KEYDOWN ? button : task.ventanaProgreso, c.message,
@@ -294,11 +276,11 @@ TEST(Progress, RunsCancelsAndReports) {
         WaitForSingleObject(worker, INFINITE);
         DWORD code = 0;
         GetExitCodeThread(worker, &code);
+        CloseHandle(worker);
         EXPECT_EQ(c.result, result);
         EXPECT_EQ(c.box, shown);
         EXPECT_EQ(c.after, ended(code, root));
         EXPECT_TRUE(IsWindowEnabled(task.ventanaPrincipal));
-        CloseHandle(worker);
         DestroyWindow(task.ventanaPrincipal);
         removeTree(root);
     }
