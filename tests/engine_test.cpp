@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 
@@ -14,17 +15,21 @@ namespace {
 
 // The program's code is linked into the test, so its platform calls go through this executable's
 // imports, some of which the test takes. The sweep's stop check, the program's only 2 ms wait,
-// first calls the test's function with the visit's number and the stop event. Attribute reads are
-// counted, and so are removal attempts once the sweep has seen its stop.
+// first calls the test's function with the visit's number and the stop event. The worker's
+// attribute reads are counted, so are its removal attempts once it has seen its stop, and the
+// longest path it hands over is kept.
 extern "C" DWORD(WINAPI *__imp_WaitForSingleObject)(HANDLE, DWORD);
 extern "C" DWORD(WINAPI *__imp_GetFileAttributesW)(LPCWSTR);
 extern "C" BOOL(WINAPI *__imp_RemoveDirectoryW)(LPCWSTR);
+extern "C" decltype(FindFirstFileExW) *__imp_FindFirstFileExW;
 const auto realWait = __imp_WaitForSingleObject;
 const auto realRead = __imp_GetFileAttributesW;
 const auto realRemove = __imp_RemoveDirectoryW;
+const auto realFind = __imp_FindFirstFileExW;
 const DWORD tester = GetCurrentThreadId(); // whose calls are the test's own
 std::function<void(int visit, HANDLE stop)> atCheck;
 int checks, reads, lateRemovals;
+size_t longest;
 bool stopped;
 
 DWORD WINAPI gatedWait(HANDLE object, DWORD ms) {
@@ -35,14 +40,27 @@ DWORD WINAPI gatedWait(HANDLE object, DWORD ms) {
     return result;
 }
 
+bool byWorker(LPCWSTR path) {
+    bool worker = GetCurrentThreadId() != tester;
+    if (worker)
+        longest = std::max(longest, wcslen(path));
+    return worker;
+}
+
 DWORD WINAPI countedRead(LPCWSTR path) {
-    reads += GetCurrentThreadId() != tester;
+    reads += byWorker(path);
     return realRead(path);
 }
 
 BOOL WINAPI countedRemove(LPCWSTR path) {
-    lateRemovals += GetCurrentThreadId() != tester && stopped;
+    lateRemovals += byWorker(path) && stopped;
     return realRemove(path);
+}
+
+HANDLE WINAPI measuredFind(LPCWSTR path, FINDEX_INFO_LEVELS level, LPVOID found,
+                           FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags) {
+    byWorker(path);
+    return realFind(path, level, found, search, filter, flags);
 }
 
 template <typename F> void take(F *slot, F function) {
@@ -56,7 +74,9 @@ void gate(std::function<void(int visit, HANDLE stop)> check) {
     take(&__imp_WaitForSingleObject, gatedWait);
     take(&__imp_GetFileAttributesW, countedRead);
     take(&__imp_RemoveDirectoryW, countedRemove);
+    take(&__imp_FindFirstFileExW, measuredFind);
     checks = reads = lateRemovals = 0;
+    longest = 0;
     stopped = false;
     atCheck = check;
 }
@@ -96,6 +116,7 @@ std::wstring sweep(const std::wstring &typed, bool system, bool hidden, const st
     CloseHandle(thread);
     CloseHandle(task.eventoCancelar);
     EXPECT_EQ(0, lateRemovals) << "removal attempts after the stop";
+    EXPECT_GT((size_t)LARGO_RUTA, longest) << "units in a path, its NUL not counted";
     return ended(code, root);
 }
 
@@ -154,16 +175,19 @@ std::wstring chain(std::wstring path, size_t length, size_t most) {
 }
 
 // A folder is visited only when its path with the \\?\ prefix and a NUL fits a path buffer: no
-// longer path is ever formed, nor one cut short (gggg starts like ggggg). Its listing pattern
-// needs two units more, so only the first attempt can remove ffff.
+// longer path is ever formed, nor one cut short (gggg starts like ggggg). A listing pattern needs
+// two units more: ffff goes on the first attempt, and eeee, which holds a file, is not listed.
 TEST(Sweep, PathLimit) {
     const std::wstring root = newRoot(), parent = chain(root, LARGO_RUTA - 10, 255);
-    const std::wstring fits = parent + L"\\ffff", past = parent + L"\\ggggg";
-    ASSERT_TRUE(makeTree(parent, L"ffff/ gggg/ ggggg/"));
+    const std::wstring full = parent + L"\\eeee", fits = parent + L"\\ffff";
+    const std::wstring past = parent + L"\\ggggg";
+    ASSERT_TRUE(makeTree(parent, L"eeee/x ffff/ gggg/ ggggg/"));
     EXPECT_EQ(L"exit 1, visited 1, removed 0: ", sweep(past, true, true, past));
+    EXPECT_EQ(L"exit 1, visited 1, removed 0: x", sweep(full, true, true, full));
     EXPECT_EQ(L"exit 1, visited 1, removed 1: -", sweep(fits, true, true, fits));
     ASSERT_TRUE(makeTree(parent, L"ffff/"));
-    EXPECT_EQ(L"exit 1, visited 3, removed 2: ggggg/", sweep(parent, true, true, parent));
+    EXPECT_EQ(L"exit 1, visited 4, removed 2: eeee/ eeee/x ggggg/",
+              sweep(parent, true, true, parent));
     removeTree(root);
 }
 

@@ -71,22 +71,29 @@ TEST_F(Front, RefusesWhatIsNotAFolderAndNoChangesNothing) {
     removeTree(root);
 }
 
-// The system box checked and the hidden one not: each sets its own option only. After the run the
-// window keeps what the user set.
+// Each box sets its own option only, whichever of the two is unchecked. After the run the window
+// keeps what the user set.
 TEST_F(Front, EachBoxSetsItsOwnOption) {
-    const std::wstring root = newRoot(), tree = L"keep plain/ hid/:h sys/:s";
-    ASSERT_TRUE(makeTree(root, tree));
-    send(program.main, IDC_NO_OCULTAS, BM_SETCHECK, BST_UNCHECKED);
-    proceed(root, IDYES);
-    std::wstring said = answer(program, IDOK, 60000);
-    int visited = -1, removed = -1;
-    swscanf(said.c_str(), (SAID + L"I have traversed %d folders and I have erased %d").c_str(),
-            &visited, &removed);
-    EXPECT_EQ(model(tree, false, true), outcome(visited, removed, root)) << said;
-    poll([&] { return IsWindowEnabled(program.main); }, 15000);
-    EXPECT_EQ(root, text(program.main, IDC_CARPETA));
-    EXPECT_EQ(BST_UNCHECKED, send(program.main, IDC_NO_OCULTAS, BM_GETCHECK));
-    removeTree(root);
+    const std::wstring tree = L"keep plain/ hid/:h sys/:s";
+    for (int box : {IDC_NO_OCULTAS, IDC_NO_SISTEMA}) {
+        const std::wstring root = newRoot();
+        ASSERT_TRUE(makeTree(root, tree));
+        send(program.main, IDC_NO_SISTEMA, BM_SETCHECK, BST_CHECKED);
+        send(program.main, IDC_NO_OCULTAS, BM_SETCHECK, BST_CHECKED);
+        send(program.main, box, BM_SETCHECK, BST_UNCHECKED);
+        proceed(root, IDYES);
+        std::wstring said = answer(program, IDOK, 60000);
+        int visited = -1, removed = -1;
+        swscanf(said.c_str(), (SAID + L"I have traversed %d folders and I have erased %d").c_str(),
+                &visited, &removed);
+        EXPECT_EQ(model(tree, box == IDC_NO_SISTEMA, box == IDC_NO_OCULTAS),
+                  outcome(visited, removed, root))
+            << said;
+        poll([&] { return IsWindowEnabled(program.main); }, 15000);
+        EXPECT_EQ(root, text(program.main, IDC_CARPETA));
+        EXPECT_EQ(BST_UNCHECKED, send(program.main, box, BM_GETCHECK));
+        removeTree(root);
+    }
 }
 
 TEST(Resources, VersionRecordAndManifest) {
