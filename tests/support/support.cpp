@@ -1,7 +1,5 @@
 #include "support.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -41,58 +39,36 @@ std::wstring describe(const Entries &entries) {
     std::wstring out;
     for (const auto &e : entries) {
         if (!e.first.empty() && e.second != L"-")
-            out += (out.empty() ? L"" : L" ") + e.first + e.second;
+            out += (out.empty() ? L"" : L" ") + e.first + (e.second.empty() ? L"" : L"/");
     }
     return out;
-}
-
-std::wstring line(int visited, int removed, const std::wstring &left) {
-    return L"visited " + std::to_wstring(visited) + L", removed " + std::to_wstring(removed) +
-           L": " + left;
 }
 
 void readInto(const std::wstring &root, const std::wstring &prefix, Entries *entries) {
     WIN32_FIND_DATAW d;
     HANDLE h = FindFirstFileW((longForm(root, prefix) + L"\\*").c_str(), &d);
     for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &d)) {
-        std::wstring path = prefix + (prefix.empty() ? L"" : L"/") + d.cFileName;
-        DWORD a = d.dwFileAttributes;
-        std::wstring marks = L"/:";
-        marks += a & FILE_ATTRIBUTE_HIDDEN ? L"h" : L"";
-        marks += a & FILE_ATTRIBUTE_SYSTEM ? L"s" : L"";
-        marks += a & FILE_ATTRIBUTE_REPARSE_POINT ? L"l" : L"";
+        const std::wstring path = prefix + (prefix.empty() ? L"" : L"/") + d.cFileName;
+        const DWORD a = d.dwFileAttributes;
         if (!wcscmp(d.cFileName, L".") || !wcscmp(d.cFileName, L".."))
             continue;
-        bool folder = a & FILE_ATTRIBUTE_DIRECTORY;
-        (*entries)[path] = !folder ? L"" : marks == L"/:" ? L"/" : marks;
-        if (folder && !has(marks, L'l'))
+        (*entries)[path] = a & FILE_ATTRIBUTE_DIRECTORY ? L"/" : L"";
+        if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT))
             readInto(root, path, entries);
     }
     FindClose(h);
 }
 
-// The folder every link points to, beside the trees.
-const std::wstring &linkTarget() {
-    static const std::wstring target = [] {
-        std::wstring made = newRoot();
-        makeTree(made, L"inner/ keep");
-        atexit([] { removeTree(linkTarget()); });
-        return made;
-    }();
-    return target;
-}
-
-// Wine 8.0 makes no folder link of its own: there a link is a Linux one, relative to the
-// temporary folder that holds the trees and the target.
+// Wine 8.0 makes no folder link of its own: there a link is a Linux one, relative, made from the
+// temporary folder. Every link of a tree points to one folder beside it.
 void makeLink(const std::wstring &root, const std::wstring &path) {
-    std::wstring link = longForm(root, path).substr(4), up = L"../";
-    size_t cut = link.rfind(L'\\');
-    for (wchar_t c : path)
-        up += c == L'/' ? L"../" : L"";
-    up += linkTarget().substr(linkTarget().rfind(L'\\') + 1);
-    runUntil(onWine() ? L"Z:\\bin\\ln -s \"" + up + L"\" \"" + link.substr(cut + 1) + L"\""
-                      : L"cmd /c mklink /J \"" + link + L"\" \"" + linkTarget() + L"\"",
-             link.substr(0, cut), link, true);
+    const size_t cut = root.rfind(L'\\');
+    const std::wstring link = longForm(root, path).substr(4), target = root + L"-target";
+    makeTree(target, L"inner/ keep");
+    runUntil(onWine() ? L"Z:\\bin\\ln -sr \"" + target.substr(cut + 1) + L"\" \"" +
+                            root.substr(cut + 1) + L"/" + path + L"\""
+                      : L"cmd /c mklink /J \"" + link + L"\" \"" + target + L"\"",
+             root.substr(0, cut), link, true);
 }
 
 } // namespace
@@ -101,17 +77,13 @@ bool onWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
 }
 
-// Wine numbers processes alike from run to run: a name left by a run cut short is passed over.
 std::wstring newRoot() {
-    static int made;
-    wchar_t temp[MAX_PATH];
+    wchar_t temp[MAX_PATH], name[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    std::wstring root;
-    do
-        root = temp + (L"tovrith-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                       std::to_wstring(++made));
-    while (!CreateDirectoryW(root.c_str(), NULL) && made < 1000);
-    return root;
+    GetTempFileNameW(temp, L"tov", 0, name); // made as a file with a name not yet taken
+    DeleteFileW(name);
+    CreateDirectoryW(name, NULL);
+    return name;
 }
 
 bool makeTree(const std::wstring &root, const std::wstring &description) {
@@ -125,8 +97,7 @@ bool makeTree(const std::wstring &root, const std::wstring &description) {
             CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
         else
             CreateDirectoryW(path.c_str(), NULL);
-        if (attributes)
-            SetFileAttributesW(path.c_str(), attributes);
+        SetFileAttributesW(path.c_str(), attributes);
         DWORD made = GetFileAttributesW(path.c_str());
         if (made == INVALID_FILE_ATTRIBUTES || (made & attributes) != attributes)
             return false;
@@ -141,11 +112,12 @@ std::wstring readTree(const std::wstring &root) {
     return gone ? L"-" : describe(entries);
 }
 
-// Links go as links, their target stays: under Wine only a Linux program can take one away.
+// Links go as links: under Wine only a Linux program can take one away.
 void removeTree(const std::wstring &root) {
-    size_t cut = root.rfind(L'\\');
-    runUntil(onWine() ? L"Z:\\bin\\rm -rf \"" + root.substr(cut + 1) + L"\""
-                      : L"cmd /c rmdir /s /q \"" + root + L"\"",
+    const size_t cut = root.rfind(L'\\');
+    const std::wstring name = L"\"" + root.substr(cut + 1);
+    runUntil(onWine() ? L"Z:\\bin\\rm -rf " + name + L"\" " + name + L"-target\""
+                      : L"cmd /c rmdir /s /q \"" + root + L"\" \"" + root + L"-target\"",
              root.substr(0, cut), root, false);
 }
 
@@ -169,8 +141,9 @@ std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks) {
     return out;
 }
 
-std::wstring outcome(int visited, int removed, const std::wstring &root) {
-    return line(visited, removed, readTree(root));
+std::wstring outcome(int visited, int removed, const std::wstring &left) {
+    return L"visited " + std::to_wstring(visited) + L", removed " + std::to_wstring(removed) +
+           L": " + left;
 }
 
 std::wstring model(const std::wstring &description, bool system, bool hidden) {
@@ -195,13 +168,12 @@ std::wstring model(const std::wstring &description, bool system, bool hidden) {
         return gone;
     };
     std::wstring left = goes(L"") ? L"-" : describe(entries);
-    return line(visited, removed, left);
+    return outcome(visited, removed, left);
 }
 
 bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring &path,
               bool present) {
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
+    STARTUPINFOW si = {sizeof si};
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, dir.c_str(), &si, &pi))
         return false;
@@ -216,8 +188,7 @@ bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring 
 }
 
 bool start(Program *program) {
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
+    STARTUPINFOW si = {sizeof si};
     wchar_t line[] = L"tovrith.exe";
     program->main = NULL;
     if (CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &program->process))
@@ -248,16 +219,9 @@ HWND waitWindow(const Program &program, int id, DWORD ms) {
     return found;
 }
 
-DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam, LPARAM lParam) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(id ? GetDlgItem(window, id) : window, message, wParam, lParam,
-                        SMTO_ABORTIFHUNG, 5000, &result);
-    return result;
-}
-
 std::wstring text(HWND window, int id) {
     wchar_t got[5200] = L"";
-    send(window, id, WM_GETTEXT, 5200, (LPARAM)got);
+    id ? GetDlgItemTextW(window, id, got, 5200) : GetWindowTextW(window, got, 5200);
     return got;
 }
 

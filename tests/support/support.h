@@ -1,7 +1,7 @@
 // Shared by the tests, the demonstration and the benchmark: folder trees written as short
 // descriptions, a model of the sweep's rules, and a driver of the real program.
 // A description lists entries separated by spaces, "/" between names, a folder ending in "/",
-// its marks after a colon: "h" hidden, "s" system, "l" a link to a folder outside every tree that
+// its marks after a colon: "h" hidden, "s" system, "l" a link to a folder beside the tree that
 // always holds a file and a folder. "a/b/ a/f c/:h" is a folder a holding the folder b and the
 // file f, and a hidden folder c.
 #pragma once
@@ -15,14 +15,14 @@
 bool onWine();
 std::wstring newRoot(); // a new empty folder under the temporary folder
 bool makeTree(const std::wstring &root, const std::wstring &description); // files are empty
-std::wstring readTree(const std::wstring &root); // described in path order; "-": root is gone
+std::wstring readTree(const std::wstring &root); // in path order, no marks; "-": root is gone
 void removeTree(const std::wstring &root);
 // This many folders, each in one made before it, a file in one in fileEvery; with marks, a
 // quarter of them hidden, system or links.
 std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks);
-// A sweep's counters and what it left of root: "visited 3, removed 1: a/ a/f".
-std::wstring outcome(int visited, int removed, const std::wstring &root);
-// The line the rules give for the described tree, the filters off (true: entered) or on.
+// A sweep's counters and what it left: "visited 3, removed 1: a/ a/f".
+std::wstring outcome(int visited, int removed, const std::wstring &left);
+// The outcome the rules give for the described tree, the filters off (true: entered) or on.
 std::wstring model(const std::wstring &description, bool system, bool hidden);
 // Starts a command line in folder dir, then waits until path is there or, with present false,
 // gone: under Wine a Linux program gives no handle to wait on.
@@ -39,7 +39,7 @@ template <typename Done> bool poll(Done done, DWORD ms, DWORD step = 20) {
 }
 
 // The real tovrith.exe, beside this executable, driven from another process as a user would.
-// Every wait has a bound, so a caller can fail but never hang.
+// Every wait has a bound; a program that stops answering holds a call until the test's own bound.
 struct Program {
     PROCESS_INFORMATION process;
     HWND main;
@@ -50,9 +50,7 @@ enum { MESSAGE_TEXT = 0xFFFF }; // a message box's text
 bool start(Program *program); // false when no main window comes
 DWORD stop(Program *program); // closes the main window; the exit code
 HWND waitWindow(const Program &program, int id, DWORD ms = 15000); // one holding control id
-// Sends to a control (id 0: the window), giving up after 5 s rather than hang.
-DWORD_PTR send(HWND window, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-std::wstring text(HWND window, int id);
-void press(HWND window, int id); // WM_COMMAND posted: a posted BM_CLICK is sometimes lost
+std::wstring text(HWND window, int id); // of a control, or with id 0 of the window
+void press(HWND window, int id);        // WM_COMMAND posted: a posted BM_CLICK is sometimes lost
 // Waits for a message box, answers it with the button and waits for it to go; "caption: text".
 std::wstring answer(const Program &program, int button, DWORD ms = 15000);
