@@ -154,9 +154,9 @@ std::set<DWORD> threadsOf(DWORD pid) {
 // progress window starts as it opens: the one thread a run adds to the program.
 HANDLE proceed(const Program &program, const std::wstring &root) {
     poll([&] { return IsWindowEnabled(program.main) != FALSE; }, 15000);
-    send(program.main, IDC_CARPETA, WM_SETTEXT, 0, (LPARAM)root.c_str());
-    send(program.main, IDC_NO_SISTEMA, BM_SETCHECK, BST_UNCHECKED);
-    send(program.main, IDC_NO_OCULTAS, BM_SETCHECK, BST_UNCHECKED);
+    SetDlgItemTextW(program.main, IDC_CARPETA, root.c_str());
+    CheckDlgButton(program.main, IDC_NO_SISTEMA, BST_UNCHECKED);
+    CheckDlgButton(program.main, IDC_NO_OCULTAS, BST_UNCHECKED);
     press(program.main, IDC_PROCEDER);
     HWND confirm = waitWindow(program, MESSAGE_TEXT);
     std::set<DWORD> before = threadsOf(program.process.dwProcessId);

@@ -35,7 +35,7 @@ bool shoot(const wchar_t *name, HWND a, HWND b) {
 }
 
 bool run(const std::wstring &root) {
-    send(program.main, IDC_CARPETA, WM_SETTEXT, 0, (LPARAM)root.c_str());
+    SetDlgItemTextW(program.main, IDC_CARPETA, root.c_str());
     bool typed = text(program.main, IDC_CARPETA) == root;
     if (!say(typed && shoot(L"1-main", program.main, program.main), "1 main window", root))
         return false;
