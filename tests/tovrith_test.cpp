@@ -12,13 +12,13 @@
 
 #include "progress/progress.h"
 #include "support.h"
+#include <imagehlp.h> // after windows.h
 
 namespace {
 
-// The program's code is linked into the test, so its platform calls go through this executable's
-// imports, some of which the test takes. The stop check, the program's only 2 ms wait, first
-// calls the test with the visit's number and the stop event. The worker's attribute reads are
-// counted, and every listing pattern is checked (only the program's code lists with this call).
+// The program's code is linked in, so its platform calls go through this executable's imports; the
+// test takes some. The stop check, the program's only 2 ms wait, first calls the test with the
+// visit's number and the stop event; attribute reads are counted; listing patterns are measured.
 extern "C" DWORD(WINAPI *__imp_WaitForSingleObject)(HANDLE, DWORD);
 extern "C" DWORD(WINAPI *__imp_GetFileAttributesW)(LPCWSTR);
 extern "C" decltype(FindFirstFileExW) *__imp_FindFirstFileExW;
@@ -155,8 +155,8 @@ std::wstring chain(std::wstring path, size_t length, size_t most) {
 // file, is not listed.
 // The deepest nesting the buffers allow, about 1,280 levels, takes minutes under Wine, where every
 // open costs in proportion to its depth. What it needs is stack for each level: a quarter of the
-// levels run on a quarter of the program's stack, which the test is linked with (Wine gives a
-// thread at least 1 MiB, so an eighth would not tell).
+// levels run on a quarter of the stack reserved in tovrith.exe (Wine gives a thread at least 1 MiB,
+// so an eighth would not tell).
 TEST(Sweep, PathAndNestingLimits) {
     const std::wstring root = newRoot(), deep = root + L"\\d";
     ASSERT_TRUE(makeTree(root, L"d/ p/"));
@@ -165,9 +165,10 @@ TEST(Sweep, PathAndNestingLimits) {
     ASSERT_TRUE(makeTree(parent, L"eeee/x ffff/ gggg/ ggggg/"));
     EXPECT_EQ(L"exit 1, visited 1, removed 0: ", sweep(past, true, true));
     EXPECT_EQ(L"exit 1, visited 4, removed 2: eeee/ eeee/x ggggg/", sweep(parent, true, true));
-    BYTE *image = (BYTE *)GetModuleHandleW(NULL);
-    auto headers = (PIMAGE_NT_HEADERS)(image + ((PIMAGE_DOS_HEADER)image)->e_lfanew);
-    const SIZE_T stack = headers->OptionalHeader.SizeOfStackReserve / 4;
+    LOADED_IMAGE program;
+    ASSERT_TRUE(MapAndLoad("tovrith.exe", NULL, &program, FALSE, TRUE)) << "no tovrith.exe";
+    const SIZE_T stack = program.FileHeader->OptionalHeader.SizeOfStackReserve / 4;
+    UnMapAndLoad(&program);
     const int levels = (int)(LARGO_RUTA - 5 - deep.size()) / 2 / 4;
     chain(deep, deep.size() + 2 * levels, 1);
     const std::wstring all = std::to_wstring(levels + 1);
@@ -244,8 +245,7 @@ TEST(Progress, RunsCancelsAndReports) {
         task = {};
         wcscpy(task.carpetaRaiz, root.c_str());
         task.ventanaPrincipal = CreateWindowW(L"Static", L"", 0, 0, 0, 0, 0, 0, 0, 0, 0);
-        // Left from nowhere: every run must start its counters at 0.
-        task.carpetasRecorridas = task.carpetasBorradas = 1000;
+        task.carpetasRecorridas = task.carpetasBorradas = 1000; // every run starts them at 0
         shown.clear();
         gate([&](int visit, HANDLE) {
             if (visit != 2)

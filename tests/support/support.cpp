@@ -179,12 +179,9 @@ bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring 
         return false;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    return poll(
-        [&] {
-            return (GetFileAttributesW(longForm(path).c_str()) != INVALID_FILE_ATTRIBUTES) ==
-                   present;
-        },
-        10000, 1);
+    const std::wstring where = longForm(path);
+    auto there = [&] { return GetFileAttributesW(where.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    return poll([&] { return there() == present; }, 10000, 1);
 }
 
 bool start(Program *program) {
