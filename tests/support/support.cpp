@@ -37,10 +37,9 @@ Entries parse(const std::wstring &description) {
 
 std::wstring describe(const Entries &entries) {
     std::wstring out;
-    for (const auto &e : entries) {
+    for (const auto &e : entries)
         if (!e.first.empty() && e.second != L"-")
             out += (out.empty() ? L"" : L" ") + e.first + (e.second.empty() ? L"" : L"/");
-    }
     return out;
 }
 

@@ -31,10 +31,9 @@ bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring 
 
 // Calls done every step ms until it answers true, for at most ms; its last answer.
 template <typename Done> bool poll(Done done, DWORD ms, DWORD step = 20) {
-    for (DWORD start = GetTickCount(); !done(); Sleep(step)) {
+    for (DWORD start = GetTickCount(); !done(); Sleep(step))
         if (GetTickCount() - start >= ms)
             return false;
-    }
     return true;
 }
 
