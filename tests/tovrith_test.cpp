@@ -82,12 +82,12 @@ std::wstring ended(HANDLE worker, const std::wstring &root) {
            outcome(task.carpetasRecorridas, task.carpetasBorradas, readTree(root));
 }
 
-// Sweeps root, typed with `after` after it, on a thread as the program does, with the filters off
+// Sweeps root, with `typed` typed after it, on a thread as the program does, with the filters off
 // (true: such folders are entered) or on. A stop is raised for the check of visit `stop`.
-std::wstring sweep(const std::wstring &root, bool system, bool hidden, const wchar_t *after = L"",
+std::wstring sweep(const std::wstring &root, bool system, bool hidden, const wchar_t *typed = L"",
                    int stop = 0, SIZE_T stack = 0) {
     task = {};
-    wcsncpy(task.carpetaRaiz, (root + after).c_str(), LARGO_RUTA - 1);
+    wcsncpy(task.carpetaRaiz, (root + typed).c_str(), LARGO_RUTA - 1);
     task.recorrerSistema = system;
     task.recorrerOcultas = hidden;
     task.eventoCancelar = CreateEventW(NULL, TRUE, FALSE, NULL);
