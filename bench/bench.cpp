@@ -99,10 +99,8 @@ template <int kind, typename R, typename... A> struct Timed<kind, R(WINAPI *)(A.
 };
 
 template <int kind, typename F> void timeCalls(F &slot) {
-    DWORD was;
-    VirtualProtect(&slot, sizeof slot, PAGE_READWRITE, &was);
     Timed<kind, F>::real = slot;
-    slot = Timed<kind, F>::call;
+    take(&slot, Timed<kind, F>::call);
 }
 
 void printCalls(int visited, double ms) {

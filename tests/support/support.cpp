@@ -64,17 +64,13 @@ void makeLink(const std::wstring &root, const std::wstring &path) {
     const size_t cut = root.rfind(L'\\');
     const std::wstring link = longForm(root, path).substr(4), target = root + L"-target";
     makeTree(target, L"inner/ keep");
-    runUntil(onWine() ? L"Z:\\bin\\ln -sr \"" + target.substr(cut + 1) + L"\" \"" +
-                            root.substr(cut + 1) + L"/" + path + L"\""
-                      : L"cmd /c mklink /J \"" + link + L"\" \"" + target + L"\"",
+    runUntil(onWine ? L"Z:\\bin\\ln -sr \"" + target.substr(cut + 1) + L"\" \"" +
+                          root.substr(cut + 1) + L"/" + path + L"\""
+                    : L"cmd /c mklink /J \"" + link + L"\" \"" + target + L"\"",
              root.substr(0, cut), link, true);
 }
 
 } // namespace
-
-bool onWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
-}
 
 std::wstring newRoot() {
     wchar_t temp[MAX_PATH], name[MAX_PATH];
@@ -115,8 +111,8 @@ std::wstring readTree(const std::wstring &root) {
 void removeTree(const std::wstring &root) {
     const size_t cut = root.rfind(L'\\');
     const std::wstring name = L"\"" + root.substr(cut + 1);
-    runUntil(onWine() ? L"Z:\\bin\\rm -rf " + name + L"\" " + name + L"-target\""
-                      : L"cmd /c rmdir /s /q \"" + root + L"\" \"" + root + L"-target\"",
+    runUntil(onWine ? L"Z:\\bin\\rm -rf " + name + L"\" " + name + L"-target\""
+                    : L"cmd /c rmdir /s /q \"" + root + L"\" \"" + root + L"-target\"",
              root.substr(0, cut), root, false);
 }
 
@@ -156,7 +152,7 @@ std::wstring model(const std::wstring &description, bool system, bool hidden) {
         const std::wstring marks = entries[path], prefix = path.empty() ? L"" : path + L"/";
         if ((!system && has(marks, L's')) || (!hidden && has(marks, L'h')))
             return false;
-        bool gone = has(marks, L'l') ? !onWine() : true;
+        bool gone = has(marks, L'l') ? !onWine : true;
         for (auto c = entries.upper_bound(prefix);
              !has(marks, L'l') && c != entries.end() && c->first.rfind(prefix, 0) == 0; ++c) {
             if (c->first.find(L'/', prefix.size()) == std::wstring::npos)
@@ -172,7 +168,8 @@ std::wstring model(const std::wstring &description, bool system, bool hidden) {
 
 bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring &path,
               bool present) {
-    STARTUPINFOW si = {sizeof si};
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, dir.c_str(), &si, &pi))
         return false;
@@ -184,7 +181,8 @@ bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring 
 }
 
 bool start(Program *program) {
-    STARTUPINFOW si = {sizeof si};
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
     wchar_t line[] = L"tovrith.exe";
     program->main = NULL;
     if (CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &program->process))

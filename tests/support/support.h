@@ -12,7 +12,7 @@
 
 #include "resources/ids.h"
 
-bool onWine();
+const bool onWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
 std::wstring newRoot(); // a new empty folder under the temporary folder
 bool makeTree(const std::wstring &root, const std::wstring &description); // files are empty
 std::wstring readTree(const std::wstring &root); // in path order, no marks; "-": root is gone
@@ -35,6 +35,13 @@ template <typename Done> bool poll(Done done, DWORD ms, DWORD step = 20) {
         if (GetTickCount() - start >= ms)
             return false;
     return true;
+}
+
+// Puts function in an import slot: the program's code linked in then calls it instead.
+template <typename F> void take(F *slot, F function) {
+    DWORD was;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was);
+    *slot = function;
 }
 
 // The real tovrith.exe, beside this executable, driven from another process as a user would.
