@@ -173,8 +173,12 @@ bool runUntil(std::wstring command, const std::wstring &dir, const std::wstring 
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, dir.c_str(), &si, &pi))
         return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    // Wine leaves stale values here for a Linux program: closing them could close a handle of
+    // this process, standard output among them.
+    if (!onWine) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
     const std::wstring where = longForm(path);
     auto there = [&] { return GetFileAttributesW(where.c_str()) != INVALID_FILE_ATTRIBUTES; };
     return poll([&] { return there() == present; }, 10000, 1);
