@@ -27,10 +27,23 @@ static void terminarConAviso(HWND ventana, const wchar_t *texto, UINT icono, INT
     EndDialog(ventana, resultado);
 }
 
+// Since Windows 11 a process whose windows are all hidden or covered loses its timer request
+// unless it asks to keep it. The call came with Windows 8, so it is looked up here.
+static void mantenerResolucionOculta() {
+    typedef BOOL(WINAPI * Fijar)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
+    Fijar fijar =
+        (Fijar)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation");
+    PROCESS_POWER_THROTTLING_STATE estado = {PROCESS_POWER_THROTTLING_CURRENT_VERSION,
+                                             PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION, 0};
+    if (fijar)
+        fijar(GetCurrentProcess(), ProcessPowerThrottling, &estado, sizeof estado);
+}
+
 static INT_PTR alIniciarProgreso(HWND ventana) {
     DatosTarea *tarea = tareaActual;
     // The sweep waits 2 ms per folder; the default tick would stretch each wait to 15.6 ms.
     timeBeginPeriod(1);
+    mantenerResolucionOculta();
     UINT_PTR temporizador = SetTimer(ventana, ID_TEMPORIZADOR, PERIODO_SONDEO_MS, NULL);
     tarea->eventoCancelar = CreateEventW(NULL, TRUE, FALSE, NULL);
     tarea->ventanaProgreso = ventana;
@@ -50,27 +63,6 @@ static INT_PTR alIniciarProgreso(HWND ventana) {
     return TRUE;
 }
 
-static void alVencerTemporizador(HWND ventana) {
-    if (!hiloTrabajo || WaitForSingleObject(hiloTrabajo, 0) != WAIT_OBJECT_0)
-        return;
-    liberarTarea(ventana);
-    wchar_t resumen[LARGO_RUTA];
-    swprintf(resumen, LARGO_RUTA, L"I have traversed %d folders and I have erased %d",
-             tareaActual->carpetasRecorridas, tareaActual->carpetasBorradas);
-    terminarConAviso(ventana, resumen, MB_ICONINFORMATION, 0);
-}
-
-// Also serves a close request: the worker must not outlive the window that owns its record.
-static void cancelarTarea(HWND ventana) {
-    if (!hiloTrabajo)
-        return;
-    SetEvent(tareaActual->eventoCancelar);
-    // The worker never waits for this thread, so a plain wait cannot deadlock.
-    WaitForSingleObject(hiloTrabajo, INFINITE);
-    liberarTarea(ventana);
-    terminarConAviso(ventana, L"The task has been canceled by the user", MB_ICONWARNING, 1);
-}
-
 static void mostrarCarpetaActual(HWND ventana) {
     DatosTarea *tarea = tareaActual;
     wchar_t ruta[LARGO_RUTA];
@@ -79,6 +71,54 @@ static void mostrarCarpetaActual(HWND ventana) {
     wcscpy(ruta, tarea->carpetaMostrada);
     ReleaseSRWLockShared(&tarea->cerrojoCarpeta);
     SetDlgItemTextW(ventana, IDC_CARPETA_ACTUAL, ruta);
+}
+
+// Once Cancel has raised the stop, its wait owns the end of the run: a tick, a second Cancel or a
+// close request dispatched while it waits does nothing.
+static int cancelando() {
+    return WaitForSingleObject(tareaActual->eventoCancelar, 0) == WAIT_OBJECT_0;
+}
+
+static void alVencerTemporizador(HWND ventana) {
+    if (!hiloTrabajo || cancelando())
+        return;
+    if (WaitForSingleObject(hiloTrabajo, 0) != WAIT_OBJECT_0) {
+        // The newest folder reaches the screen even while the worker is held in a slow call.
+        mostrarCarpetaActual(ventana);
+        return;
+    }
+    liberarTarea(ventana);
+    wchar_t resumen[LARGO_RUTA];
+    swprintf(resumen, LARGO_RUTA, L"I have traversed %d folders and I have erased %d",
+             tareaActual->carpetasRecorridas, tareaActual->carpetasBorradas);
+    terminarConAviso(ventana, resumen, MB_ICONINFORMATION, 0);
+}
+
+// Waits for the worker while the window goes on answering and painting: a listing or a removal
+// can stall for seconds (a network share, a cloud folder), and Windows greys out a window that
+// does not answer as not responding.
+static void esperarTrabajador(HWND ventana) {
+    // Messages already in the queue count too, not only those that come after the call.
+    while (MsgWaitForMultipleObjectsEx(1, &hiloTrabajo, INFINITE, QS_ALLINPUT,
+                                       MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1) {
+        MSG mensaje;
+        while (PeekMessageW(&mensaje, NULL, 0, 0, PM_REMOVE)) {
+            if (IsDialogMessageW(ventana, &mensaje))
+                continue;
+            TranslateMessage(&mensaje);
+            DispatchMessageW(&mensaje);
+        }
+    }
+}
+
+// Also serves a close request: the worker must not outlive the window that owns its record.
+static void cancelarTarea(HWND ventana) {
+    if (!hiloTrabajo || cancelando())
+        return;
+    SetEvent(tareaActual->eventoCancelar);
+    esperarTrabajador(ventana);
+    liberarTarea(ventana);
+    terminarConAviso(ventana, L"The task has been canceled by the user", MB_ICONWARNING, 1);
 }
 
 INT_PTR CALLBACK MiDialogProc(HWND ventana, UINT mensaje, WPARAM wParam, LPARAM) {

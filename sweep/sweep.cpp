@@ -29,11 +29,43 @@ static int terminaEnSeparador(const wchar_t *ruta, size_t largo) {
     return largo > 0 && ruta[largo - 1] == L'\\';
 }
 
+// Windows refuses to remove a folder marked read-only, which Explorer removes without a word (it
+// marks the folders it has customised). The mark is taken off the very folder that was opened, and
+// put back when that folder cannot go: one that stays keeps it, and only an empty folder or a
+// link goes.
+static int borrarSoloLectura(const wchar_t *conRaiz) {
+    HANDLE carpeta = CreateFileW(conRaiz, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (carpeta == INVALID_HANDLE_VALUE)
+        return 0;
+    const DWORD marcada = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+    FILE_BASIC_INFO leida;
+    FILE_BASIC_INFO cambio = {}; // times left at 0 stay as they are
+    FILE_DISPOSITION_INFO borrar = {TRUE};
+    int borrada = 0;
+    if (GetFileInformationByHandleEx(carpeta, FileBasicInfo, &leida, sizeof leida) &&
+        (leida.FileAttributes & marcada) == marcada) {
+        cambio.FileAttributes = leida.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+        if (SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio)) {
+            borrada =
+                SetFileInformationByHandle(carpeta, FileDispositionInfo, &borrar, sizeof borrar);
+            cambio.FileAttributes = leida.FileAttributes;
+            if (!borrada)
+                SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio);
+        }
+    }
+    CloseHandle(carpeta); // a folder marked for removal goes here
+    return borrada;
+}
+
 int cepillarseDirectorio(const wchar_t *ruta) {
     wchar_t conRaiz[LARGO_RUTA];
     if (!conPrefijo(conRaiz, ruta, wcslen(ruta), L""))
         return 0;
-    return RemoveDirectoryW(conRaiz) ? 1 : 0;
+    if (RemoveDirectoryW(conRaiz))
+        return 1;
+    return GetLastError() == ERROR_ACCESS_DENIED && borrarSoloLectura(conRaiz);
 }
 
 // Kept out of line so that the pattern's buffer is not part of every recursion level.
@@ -50,24 +82,44 @@ static int esEtiquetaDeEnlace(DWORD etiqueta) {
     return etiqueta == 0 || IsReparseTagNameSurrogate(etiqueta);
 }
 
-// Whether the folder at ruta is a link, read from its own directory entry. When the entry cannot
-// be read the answer is yes: a folder we cannot classify is not entered.
-NO_EN_LINEA static int esEnlace(const wchar_t *ruta, size_t largo) {
-    if (terminaEnSeparador(ruta, largo) && largo > 1 && ruta[largo - 2] == L':')
-        return 0; // a drive's root folder
-    if (terminaEnSeparador(ruta, largo))
-        largo--;
-    wchar_t conRaiz[LARGO_RUTA];
-    if (!conPrefijo(conRaiz, ruta, largo, L""))
+// Whether the folder at the prefixed path conRaiz (largo units) is a link: its attributes, read
+// through the \\?\ form, and for a reparse point its own directory entry. When they cannot be read,
+// or do not agree, the answer is yes: a folder we cannot classify is not entered.
+static int esEnlace(wchar_t *conRaiz, size_t largo) {
+    DWORD atributos = GetFileAttributesW(conRaiz);
+    if (atributos == INVALID_FILE_ATTRIBUTES)
         return 1;
+    if (!(atributos & FILE_ATTRIBUTE_REPARSE_POINT))
+        return 0;
+    if (terminaEnSeparador(conRaiz, largo))
+        conRaiz[largo - 1] = L'\0';
     WIN32_FIND_DATAW propia;
     HANDLE h =
         FindFirstFileExW(conRaiz, FindExInfoStandard, &propia, FindExSearchNameMatch, NULL, 0);
     if (h == INVALID_HANDLE_VALUE)
         return 1;
     FindClose(h);
-    return (propia.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+    return !(propia.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
            esEtiquetaDeEnlace(propia.dwReserved0);
+}
+
+// Opens the folder at ruta without sharing delete: until the handle is closed nobody can rename or
+// remove it, nor put a link in its place, and Windows keeps the folders above it where they are.
+// Only once it is held is it judged, so a link put in its place a moment before is seen. Under
+// Wine the handle of a Linux link is its target's, so the judgement reads the name, not the handle.
+// INVALID_HANDLE_VALUE: not to be entered.
+NO_EN_LINEA static HANDLE retenerCarpeta(const wchar_t *ruta, size_t largo) {
+    wchar_t conRaiz[LARGO_RUTA];
+    if (!conPrefijo(conRaiz, ruta, largo, L""))
+        return INVALID_HANDLE_VALUE;
+    HANDLE retenida =
+        CreateFileW(conRaiz, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (retenida != INVALID_HANDLE_VALUE && esEnlace(conRaiz, LARGO_PREFIJO + largo)) {
+        CloseHandle(retenida);
+        return INVALID_HANDLE_VALUE;
+    }
+    return retenida;
 }
 
 // A person cannot read more than a few paths a second, and redrawing the line for every folder
@@ -121,13 +173,16 @@ int borrarDirectorio(wchar_t *ruta, size_t largo) {
     if (borrarYContar(tarea, ruta))
         return 1;
     // Entering a link would walk outside the chosen root.
-    if ((atributos & FILE_ATTRIBUTE_REPARSE_POINT) && esEnlace(ruta, largo))
+    HANDLE retenida = retenerCarpeta(ruta, largo);
+    if (retenida == INVALID_HANDLE_VALUE)
         return 1;
 
     WIN32_FIND_DATAW entrada;
     HANDLE listado = abrirListado(ruta, largo, &entrada);
-    if (listado == INVALID_HANDLE_VALUE)
+    if (listado == INVALID_HANDLE_VALUE) {
+        CloseHandle(retenida);
         return 1;
+    }
     size_t base = largo;
     if (!terminaEnSeparador(ruta, largo))
         ruta[base++] = L'\\';
@@ -143,6 +198,8 @@ int borrarDirectorio(wchar_t *ruta, size_t largo) {
         seguir = borrarDirectorio(ruta, base + nombre);
     } while (seguir && FindNextFileW(listado, &entrada));
     FindClose(listado);
+    // Let go before the second attempt: the hold shares no delete, not even with this thread.
+    CloseHandle(retenida);
     ruta[largo] = L'\0';
     if (!seguir)
         return 0;
@@ -158,6 +215,10 @@ DWORD WINAPI ThreadProc(LPVOID parametro) {
         ruta[largo] = tareaDelHilo->carpetaRaiz[largo];
         largo++;
     }
+    // A drive letter alone names that drive's root, as Explorer takes it. As typed it would name
+    // the drive's current folder to the filters while the listing named the root.
+    if (largo == 2 && ruta[1] == L':')
+        ruta[largo++] = L'\\';
     ruta[largo] = L'\0';
     DWORD resultado = borrarDirectorio(ruta, largo);
     // The last folder visited may still be waiting for its turn on the screen.

@@ -8,66 +8,151 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "progress/progress.h"
 #include "support.h"
 #include <imagehlp.h> // after windows.h
+#include <shlobj.h>
 
 namespace {
 
 // The program's code is linked in, so its platform calls go through this executable's imports,
-// some taken by the test: the stop check (the only 2 ms wait) first calls the test with the visit
-// and the stop event; reads are counted, patterns measured, removals after the stop refused.
-extern "C" DWORD(WINAPI *__imp_WaitForSingleObject)(HANDLE, DWORD);
-extern "C" DWORD(WINAPI *__imp_GetFileAttributesW)(LPCWSTR);
-extern "C" decltype(FindFirstFileExW) *__imp_FindFirstFileExW;
-extern "C" BOOL(WINAPI *__imp_RemoveDirectoryW)(LPCWSTR);
+// some taken by the test. Each reports to `at`: "check" at the stop check (the only 2 ms wait;
+// `checks` counts them), "read" after an attribute read, "refused" after a failed removal, "list"
+// before a listing opens, "found" after it gives an entry (its name). Patterns are measured, and
+// nothing is read or removed once a stop is raised.
+#define IMPORT(f) extern "C" decltype(&f) __imp_##f
+IMPORT(WaitForSingleObject);
+IMPORT(GetFileAttributesW);
+IMPORT(FindFirstFileExW);
+IMPORT(FindNextFileW);
+IMPORT(RemoveDirectoryW);
+IMPORT(GetFileInformationByHandleEx);
+IMPORT(SetFileInformationByHandle);
+IMPORT(GetProcAddress);
 const auto realWait = __imp_WaitForSingleObject;
 const auto realRead = __imp_GetFileAttributesW;
 const auto realFind = __imp_FindFirstFileExW;
+const auto realNext = __imp_FindNextFileW;
 const auto realRemove = __imp_RemoveDirectoryW;
-const DWORD tester = GetCurrentThreadId();
-std::function<void(int visit, HANDLE stop)> atCheck;
-int checks, reads;
+const auto realGetInfo = __imp_GetFileInformationByHandleEx;
+const auto realSetInfo = __imp_SetFileInformationByHandle;
+const auto realLookUp = __imp_GetProcAddress;
+std::function<void(const wchar_t *call, const std::wstring &path)> at;
+int checks;
+bool stopped;
+
+// The call's error stays for the program to read, whatever the test does meanwhile.
+void report(const wchar_t *call, const std::wstring &path) {
+    const DWORD error = GetLastError();
+    if (at)
+        at(call, path);
+    SetLastError(error);
+}
+
+// Windows refuses to remove a folder marked read-only; Wine keeps no such mark on a folder at
+// all. This models both: the marks are here, by \\?\ path, and a marked folder cannot go.
+std::set<std::wstring> readOnly;
+
+std::wstring pathOf(HANDLE file) {
+    wchar_t path[LARGO_RUTA] = L"";
+    GetFinalPathNameByHandleW(file, path, LARGO_RUTA, 0);
+    return path;
+}
+
+BOOL refused() {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
 
 DWORD WINAPI gatedWait(HANDLE object, DWORD ms) {
-    if (ms == 2 && atCheck)
-        atCheck(++checks, object);
+    checks += ms == 2;
+    if (ms == 2)
+        report(L"check", L"");
     return realWait(object, ms);
 }
 
-DWORD WINAPI countedRead(LPCWSTR path) {
-    reads += GetCurrentThreadId() != tester;
-    return realRead(path);
+DWORD WINAPI reportedRead(LPCWSTR path) {
+    EXPECT_FALSE(stopped) << "attributes read after the stop";
+    const DWORD attributes = realRead(path);
+    report(L"read", path);
+    return attributes;
 }
 
 HANDLE WINAPI checkedFind(LPCWSTR path, FINDEX_INFO_LEVELS level, LPVOID found,
                           FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags) {
     EXPECT_GT((size_t)LARGO_RUTA, wcslen(path)) << "units in a pattern, its NUL not counted";
-    return realFind(path, level, found, search, filter, flags);
+    report(L"list", path);
+    HANDLE listing = realFind(path, level, found, search, filter, flags);
+    if (listing != INVALID_HANDLE_VALUE)
+        report(L"found", ((WIN32_FIND_DATAW *)found)->cFileName);
+    return listing;
 }
 
-BOOL WINAPI refusedRemove(LPCWSTR) {
-    ADD_FAILURE() << "a removal attempt after the stop";
-    return FALSE;
+BOOL WINAPI reportedNext(HANDLE listing, LPWIN32_FIND_DATAW found) {
+    const BOOL more = realNext(listing, found);
+    if (more)
+        report(L"found", found->cFileName);
+    return more;
 }
 
-// From now on visits count from 1 and call check; nullptr lets them by.
-void gate(std::function<void(int visit, HANDLE stop)> check) {
+BOOL WINAPI modelRemove(LPCWSTR path) {
+    EXPECT_FALSE(stopped) << "a removal attempt after the stop";
+    const BOOL removed = readOnly.count(path) ? refused() : realRemove(path);
+    if (!removed)
+        report(L"refused", path);
+    return removed;
+}
+
+BOOL WINAPI modelGetInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    const BOOL got = realGetInfo(file, kind, info, size);
+    if (got && kind == FileBasicInfo && readOnly.count(pathOf(file)))
+        ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    return got;
+}
+
+BOOL WINAPI modelSetInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    const std::wstring path = pathOf(file);
+    const DWORD attributes = kind == FileBasicInfo ? ((FILE_BASIC_INFO *)info)->FileAttributes : 0;
+    if (attributes) // 0 leaves them as they are
+        readOnly.erase(path);
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        readOnly.insert(path);
+    EXPECT_FALSE(stopped && kind == FileDispositionInfo) << "a removal after the stop";
+    if (kind == FileDispositionInfo && readOnly.count(path))
+        return refused();
+    return realSetInfo(file, kind, info, size);
+}
+
+// Takes the imports; the visits count from 1.
+void gate() {
     take(&__imp_WaitForSingleObject, gatedWait);
-    take(&__imp_GetFileAttributesW, countedRead);
+    take(&__imp_GetFileAttributesW, reportedRead);
     take(&__imp_FindFirstFileExW, checkedFind);
-    take(&__imp_RemoveDirectoryW, realRemove);
-    checks = reads = 0;
-    atCheck = check;
+    take(&__imp_FindNextFileW, reportedNext);
+    take(&__imp_RemoveDirectoryW, modelRemove);
+    take(&__imp_GetFileInformationByHandleEx, modelGetInfo);
+    take(&__imp_SetFileInformationByHandle, modelSetInfo);
+    checks = 0;
+    stopped = false;
 }
 
 DatosTarea task;
 
-// Waits for the worker (a hang ends at the test's bound): "exit 1, visited 3, removed 1: a/ a/f".
+// Raises the stop, from a call reported to `at`.
+void raiseStop() {
+    stopped = true;
+    SetEvent(task.eventoCancelar);
+}
+
+// Waits for the worker (a hang ends at the test's bound), then clears `at`: "exit 1, visited 3,
+// removed 1: a/ a/f".
 std::wstring ended(HANDLE worker, const std::wstring &root) {
     WaitForSingleObject(worker, INFINITE);
+    at = nullptr;
+    stopped = false;
     DWORD code = 0;
     GetExitCodeThread(worker, &code);
     CloseHandle(worker);
@@ -75,22 +160,16 @@ std::wstring ended(HANDLE worker, const std::wstring &root) {
            outcome(task.carpetasRecorridas, task.carpetasBorradas, readTree(root));
 }
 
-// Sweeps root, with `typed` typed after it, on a thread as the program does, with the filters off
-// (true: such folders are entered) or on. A stop is raised for the check of visit `stop`.
-std::wstring sweep(const std::wstring &root, bool system, bool hidden, const wchar_t *typed = L"",
-                   int stop = 0, SIZE_T stack = 0) {
+// Sweeps root, or the folder typed as `typed`, on a thread as the program does, with the filters
+// off (true: such folders are entered) or on, and reads root back. Calls go to `at` as it is.
+std::wstring sweep(const std::wstring &root, bool system, bool hidden, std::wstring typed = L"",
+                   SIZE_T stack = 0) {
     task = {};
-    wcsncpy(task.carpetaRaiz, (root + typed).c_str(), LARGO_RUTA - 1);
+    wcsncpy(task.carpetaRaiz, (typed.empty() ? root : typed).c_str(), LARGO_RUTA - 1);
     task.recorrerSistema = system;
     task.recorrerOcultas = hidden;
     task.eventoCancelar = CreateEventW(NULL, TRUE, FALSE, NULL);
-    gate([=](int visit, HANDLE event) {
-        if (visit != stop)
-            return;
-        EXPECT_EQ(visit - 1, reads) << "attributes read before the check";
-        take(&__imp_RemoveDirectoryW, refusedRemove);
-        SetEvent(event);
-    });
+    gate();
     const std::wstring left =
         ended(CreateThread(NULL, stack, ThreadProc, &task, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL),
               root);
@@ -98,15 +177,25 @@ std::wstring sweep(const std::wstring &root, bool system, bool hidden, const wch
     return left;
 }
 
+bool endsWith(const std::wstring &text, const std::wstring &end) {
+    return text.size() >= end.size() && !text.compare(text.size() - end.size(), end.size(), end);
+}
+
 struct Case {
     const wchar_t *tree;
-    const wchar_t *typed; // after the root
-    bool system, hidden;
-    std::wstring after;
-    int stop = 0; // the visit whose check finds the stop raised
+    const wchar_t *typed;              // after the root
+    bool system, hidden;               // entered
+    std::wstring after, windows = L""; // under Wine, and on Windows where it differs
+    int stop = 0;                      // the visit whose check finds the stop raised
+    // Another program moves this folder away and puts a link to a folder outside the tree in its
+    // place, after (before a listing) the call on a path ending so. A hold refuses it.
+    const wchar_t *folder = L"", *call = L"", *path = L"";
+    DWORD refused = 0;
 };
 
 TEST(Sweep, SmallTrees) {
+    const wchar_t *const swapped = L"exit 1, visited 2, removed 0: a/",
+                         *windows = L"exit 1, visited 2, removed 2: -";
     const Case cases[] = {
         // An empty folder goes on the first attempt; one emptied by its children on the second.
         {L"", L"", true, true, L"exit 1, visited 1, removed 1: -"},
@@ -118,23 +207,46 @@ TEST(Sweep, SmallTrees) {
         {L"", L"\\", true, true, L"exit 1, visited 1, removed 1: -"},
         {L"a/ b/f c/d/", L"\\", true, true, L"exit 1, visited 5, removed 3: b/ b/f"},
         // The visit that sees a stop is counted; nothing is read or removed from then on.
-        {L"", L"", true, true, L"exit 0, visited 1, removed 0: ", 1},
-        {L"a/b/c/", L"", true, true, L"exit 0, visited 4, removed 0: a/ a/b/ a/b/c/", 4},
-        {L"a/ b/ c/", L"", true, true, L"exit 0, visited 2, removed 0: a/ b/ c/", 2},
+        {L"", L"", true, true, L"exit 0, visited 1, removed 0: ", L"", 1},
+        {L"a/b/c/", L"", true, true, L"exit 0, visited 4, removed 0: a/ a/b/ a/b/c/", L"", 4},
+        {L"a/ b/ c/", L"", true, true, L"exit 0, visited 2, removed 0: a/ b/ c/", L"", 2},
         // Each filter skips its own attribute only: counted, neither listed nor removed.
         {L"F/:h F/x/", L"", true, false, L"exit 1, visited 2, removed 0: F/ F/x/"},
         {L"F/:h F/x/", L"", false, true, L"exit 1, visited 3, removed 3: -"},
         {L"F/:s F/x/", L"", false, true, L"exit 1, visited 2, removed 0: F/ F/x/"},
         {L"F/:s F/x/", L"", true, false, L"exit 1, visited 3, removed 3: -"},
-        // A link is never entered; Windows removes it, Wine cannot while its target holds anything.
-        {L"L/:l", L"", true, true,
-         onWine ? L"exit 1, visited 2, removed 0: L/" : L"exit 1, visited 2, removed 2: -"},
+        // A link is never entered. Windows removes it; Wine cannot while its target holds anything.
+        {L"a/:l", L"", true, true, swapped, windows},
+        // Nor is one put in a folder's place at any moment of its visit: after its attributes are
+        // read, after its first removal attempt fails, or after its parent's listing gave it.
+        {L"a/b/f", L"", true, true, swapped, windows, 0, L"a", L"read", L"\\a"},
+        {L"a/b/f", L"", true, true, swapped, windows, 0, L"a", L"refused", L"\\a"},
+        {L"a/b/f", L"", true, true, L"exit 1, visited 3, removed 0: a/ a/b/",
+         L"exit 1, visited 3, removed 3: -", 0, L"a/b", L"found", L"b"},
+        // Right before its listing opens, it is held: the move is refused.
+        {L"a/b/f", L"", true, true, L"exit 1, visited 3, removed 0: a/ a/b/ a/b/f", L"", 0, L"a",
+         L"list", L"\\a\\*", ERROR_SHARING_VIOLATION},
     };
     for (const Case &c : cases) {
-        const std::wstring root = newRoot();
-        ASSERT_TRUE(makeTree(root, c.tree)) << c.tree;
-        EXPECT_EQ(c.after, sweep(root, c.system, c.hidden, c.typed, c.stop)) << c.tree;
-        removeTree(root);
+        const Scratch root;
+        ASSERT_TRUE(makeTree(root, c.tree) && makeTree(root + L"-target", L"inner/ keep"))
+            << c.tree;
+        DWORD refused = *c.call ? ERROR_INVALID_FUNCTION : 0; // until the swap
+        at = [&](const wchar_t *call, const std::wstring &path) {
+            if (!wcscmp(call, L"check") && checks == c.stop)
+                raiseStop();
+            if (refused != ERROR_INVALID_FUNCTION || wcscmp(call, c.call) ||
+                !endsWith(path, c.path))
+                return;
+            const std::wstring folder = root + L"\\" + c.folder;
+            refused = MoveFileW(folder.c_str(), (root + L"-moved").c_str()) ? 0 : GetLastError();
+            if (!refused)
+                makeTree(root, c.folder + std::wstring(L"/:l"));
+        };
+        const std::wstring &after = onWine || c.windows.empty() ? c.after : c.windows;
+        EXPECT_EQ(after, sweep(root, c.system, c.hidden, root + c.typed)) << c.tree << c.call;
+        EXPECT_EQ(c.refused, refused) << c.tree << c.call;
+        EXPECT_EQ(L"inner/ keep", readTree(root + L"-target")) << "outside the tree";
     }
 }
 
@@ -160,7 +272,8 @@ std::wstring chain(std::wstring path, size_t length, size_t most) {
 // levels run on a quarter of the stack reserved in tovrith.exe (Wine gives a thread at least 1 MiB,
 // so an eighth would not tell).
 TEST(Sweep, PathAndNestingLimits) {
-    const std::wstring root = newRoot(), deep = root + L"\\d";
+    const Scratch root;
+    const std::wstring deep = root + L"\\d";
     ASSERT_TRUE(makeTree(root, L"d/ p/"));
     const std::wstring parent = chain(root + L"\\p", LARGO_RUTA - 10, 255);
     ASSERT_TRUE(makeTree(parent, L"eeee/x ffff/ gggg/ ggggg/"));
@@ -174,9 +287,8 @@ TEST(Sweep, PathAndNestingLimits) {
     chain(deep, deep.size() + 2 * levels, 1);
     const std::wstring all = std::to_wstring(levels + 1);
     EXPECT_EQ(L"exit 1, visited " + all + L", removed " + all + L": -",
-              sweep(deep, true, true, L"", 0, stack))
+              sweep(deep, true, true, L"", stack))
         << levels << " levels on " << stack << " bytes of stack";
-    removeTree(root);
 }
 
 // Seeded random trees with files, hidden and system folders and links, swept with random filters:
@@ -192,13 +304,52 @@ TEST(Sweep, RandomTreesFollowTheRules) {
         const int folders = 5 + random() % 26;
         const bool system = random() % 2;
         const bool hidden = random() % 2;
-        const std::wstring tree = randomTree(random(), folders, 4, true), root = newRoot();
+        const std::wstring tree = randomTree(random(), folders, 4, true);
+        const Scratch root;
         ASSERT_TRUE(makeTree(root, tree)) << tree;
         EXPECT_EQ(L"exit 1, " + model(tree, system, hidden), sweep(root, system, hidden))
             << "tree " << i << " of seed " << seed << ", filters " << !system << !hidden << ": "
             << tree;
-        removeTree(root);
     }
+}
+
+// Windows refuses to remove a folder marked read-only; Explorer removes it. An empty one goes,
+// one that stays keeps its mark (the marks and the refusal are modelled: see readOnly).
+TEST(Sweep, ReadOnlyEmptyFoldersGo) {
+    const Scratch root;
+    ASSERT_TRUE(makeTree(root, L"a/ b/f c/d/"));
+    const std::wstring marked = L"\\\\?\\" + root + L"\\";
+    readOnly = {marked + L"a", marked + L"b", marked + L"c"};
+    EXPECT_EQ(L"exit 1, visited 5, removed 3: b/ b/f", sweep(root, true, true));
+    EXPECT_EQ(std::set<std::wstring>{marked + L"b"}, readOnly);
+    readOnly.clear();
+}
+
+// A drive made for the test, its root hidden and system as on Windows (Wine keeps a folder's DOS
+// attributes with it), its current folder keep.
+TEST(Sweep, DriveLetters) {
+    const Scratch drive;
+    ASSERT_TRUE(makeTree(drive, L"e1/ e2/e3/ full/f keep/f keep/sub/"));
+    ASSERT_TRUE(SetFileAttributesW(drive.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    std::wstring letter = L"Q:";
+    while (GetDriveTypeW((letter + L"\\").c_str()) != DRIVE_NO_ROOT_DIR)
+        letter[0]++;
+    ASSERT_TRUE(defineDrive(letter, drive));
+    wchar_t was[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, was);
+    EXPECT_TRUE(SetCurrentDirectoryW((letter + L"\\keep").c_str()));
+    const std::wstring all = L"exit 1, visited 1, removed 0: e1/ e2/ e2/e3/ full/ full/f keep/ "
+                             L"keep/f keep/sub/";
+    // Relative to the drive's current folder, with no \\?\ form: counted, nothing else.
+    EXPECT_EQ(all, sweep(drive, true, true, letter + L"sub"));
+    // The root is skipped by the default filters, whether the separator is typed or not.
+    EXPECT_EQ(all, sweep(drive, false, false, letter + L"\\"));
+    EXPECT_EQ(all, sweep(drive, false, false, letter));
+    // With both filters off a bare letter sweeps the drive's root, and that alone.
+    EXPECT_EQ(L"exit 1, visited 7, removed 4: full/ full/f keep/ keep/f",
+              sweep(drive, true, true, letter));
+    SetCurrentDirectoryW(was);
+    EXPECT_TRUE(defineDrive(letter, L""));
 }
 
 // The progress window, modal on this thread as in the program. The user acts from inside a visit
@@ -214,23 +365,56 @@ LRESULT CALLBACK answerBoxes(int code, WPARAM wParam, LPARAM lParam) {
         EXPECT_FALSE(IsWindowEnabled(task.ventanaPrincipal)) << "the main window takes input";
         shown += text(box, MESSAGE_TEXT);
         shown += WaitForSingleObject(worker, 0) ? L" WHILE THE WORKER RAN" : L"";
+        EXPECT_EQ(L"OK", buttons(box));
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
 
+// The current-folder line once it shows path, or as it is after 1.5 s; read from the worker, it
+// says "(no answer)" when the window does not answer within 300 ms.
+std::wstring lineBy(const std::wstring &path) {
+    wchar_t shown[LARGO_RUTA];
+    poll(
+        [&] {
+            wcscpy(shown, L"(no answer)");
+            SendMessageTimeoutW(GetDlgItem(task.ventanaProgreso, IDC_CARPETA_ACTUAL), WM_GETTEXT,
+                                LARGO_RUTA, (LPARAM)shown, SMTO_BLOCK, 300, NULL);
+            return path == shown;
+        },
+        1500);
+    return shown;
+}
+
+// The request that keeps a hidden window's timer resolution on Windows 11, as the program made it.
+PROCESS_POWER_THROTTLING_STATE asked;
+
+BOOL WINAPI recordRequest(HANDLE, PROCESS_INFORMATION_CLASS kind, LPVOID state, DWORD size) {
+    if (kind == ProcessPowerThrottling && size == sizeof asked)
+        asked = *(PROCESS_POWER_THROTTLING_STATE *)state;
+    return TRUE;
+}
+
+FARPROC WINAPI lookUp(HMODULE module, LPCSTR name) {
+    if (HIWORD(name) && !strcmp(name, "SetProcessInformation"))
+        return (FARPROC)(void *)recordRequest;
+    return realLookUp(module, name);
+}
+
 struct Act {
     const char *what;
-    UINT message; // posted at the second visit; keys to the Cancel button, which has the focus
+    UINT message; // posted at the third visit; keys to the Cancel button, which has the focus
     WPARAM wParam;
     std::wstring box, after;
 };
 
-// The worker is held 700 ms in the visit where the user acts, past the window's next poll: a
-// message shown, or a window ended, before the worker's end is seen while it runs.
+// The walk reaches its second folder within the 40 ms in which the window is not sent a newer
+// one; held there, the line still comes to show it, then the third. There the user acts. After
+// Cancel the worker is held a second longer, while more Cancels and a close request come: the
+// window goes on answering, and only one message is shown, once the worker has ended.
 TEST(Progress, RunsCancelsAndReports) {
     const wchar_t canceled[] = L"The task has been canceled by the user";
-    const wchar_t stopped[] = L"exit 0, visited 2, removed 0: a/ a/b/ a/b/c/ f";
+    const wchar_t stopped[] = L"exit 0, visited 3, removed 0: a/ a/b/ a/b/c/ f";
     const Act acts[] = {
         {"Cancel", WM_COMMAND, IDC_CANCELAR, canceled, stopped},
         {"Enter", WM_KEYDOWN, VK_RETURN, canceled, stopped},
@@ -239,37 +423,59 @@ TEST(Progress, RunsCancelsAndReports) {
          L"exit 1, visited 4, removed 3: f"},
     };
     HHOOK hook = SetWindowsHookExW(WH_CBT, answerBoxes, NULL, GetCurrentThreadId());
+    take(&__imp_GetProcAddress, lookUp);
     for (const Act &c : acts) {
         SCOPED_TRACE(c.what);
-        const std::wstring root = newRoot();
+        const Scratch root;
         ASSERT_TRUE(makeTree(root, L"a/b/c/ f"));
         task = {};
         wcscpy(task.carpetaRaiz, root.c_str());
         task.ventanaPrincipal = CreateWindowW(L"Static", L"", 0, 0, 0, 0, 0, 0, 0, 0, 0);
         task.carpetasRecorridas = task.carpetasBorradas = 1000; // every run starts them at 0
         shown.clear();
-        gate([&](int visit, HANDLE) {
-            if (visit != 2)
+        asked = {};
+        gate();
+        at = [&](const wchar_t *call, const std::wstring &) {
+            const HWND window = task.ventanaProgreso, button = GetDlgItem(window, IDC_CANCELAR);
+            if (wcscmp(call, L"check") || checks < 2 || checks > 3)
+                return;
+            const std::wstring folder = root + (checks == 2 ? L"\\a" : L"\\a\\b");
+            EXPECT_EQ(folder, lineBy(folder));
+            if (checks == 2)
                 return;
             worker = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE,
                                 GetCurrentThreadId());
-            HWND button = GetDlgItem(task.ventanaProgreso, IDC_CANCELAR);
-            PostMessageW(c.message == WM_KEYDOWN ? button : task.ventanaProgreso, c.message,
-                         c.wParam, 0);
-            Sleep(700);
-        });
+            PostMessageW(c.message == WM_KEYDOWN ? button : window, c.message, c.wParam, 0);
+            if (c.box != canceled)
+                return Sleep(700); // past the window's next poll
+            EXPECT_TRUE(poll([&] { return !WaitForSingleObject(task.eventoCancelar, 0); }, 5000));
+            PostMessageW(window, WM_COMMAND, IDC_CANCELAR, 0);
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            PostMessageW(button, WM_KEYDOWN, VK_RETURN, 0);
+            Sleep(1000);
+            EXPECT_EQ(folder, lineBy(folder)) << "while Cancel waits";
+            EXPECT_FALSE(IsWindowEnabled(task.ventanaPrincipal)) << "while Cancel waits";
+        };
         abrirDialogoDeProgreso(&task);
         EXPECT_FALSE(WaitForSingleObject(worker, 0)) << "the window went before its worker";
         EXPECT_EQ(c.after, ended(worker, root)); // the record outlives the worker
         EXPECT_EQ(c.box, shown);
+        EXPECT_EQ(L"4 0 1", std::to_wstring(asked.ControlMask) + L" " +
+                                std::to_wstring(asked.StateMask) + L" " +
+                                std::to_wstring(asked.Version))
+            << "the timer request kept while hidden (control, state, version)";
         DestroyWindow(task.ventanaPrincipal);
-        removeTree(root);
     }
-    gate(nullptr);
+    take(&__imp_GetProcAddress, realLookUp);
     UnhookWindowsHookEx(hook);
 }
 
 const std::wstring SAID = L"" TEXTO_TITULO L": "; // the caption of every message
+
+std::wstring confirmation(const std::wstring &root) {
+    return SAID + L"I am going to erase the folders that do not contain any file within:\r\n" +
+           root + L"\r\nAre you sure?";
+}
 
 class Front : public ::testing::Test {
   protected:
@@ -290,7 +496,7 @@ class Front : public ::testing::Test {
 };
 
 // Both boxes start checked. Enter and Escape do nothing. Browse, then Cancel in the picker,
-// leaves the field as it was.
+// leaves the field as it was; OK on its first selection, the desktop, puts that in the field.
 TEST_F(Front, FirstStateKeysAndBrowse) {
     EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(program.main, IDC_NO_SISTEMA));
     EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(program.main, IDC_NO_OCULTAS));
@@ -300,32 +506,35 @@ TEST_F(Front, FirstStateKeysAndBrowse) {
     PostMessageW(field, WM_CHAR, L'z', 0); // after the keys: it shows they have been handled
     ASSERT_TRUE(poll([&] { return text(program.main, IDC_CARPETA) == L"z"; }, 5000));
     EXPECT_FALSE(waitWindow(program, MESSAGE_TEXT, 700)) << "a message came";
-    press(program.main, IDC_EXAMINAR);
     const int title = 0x3742; // the classic folder picker's title line
-    HWND picker = waitWindow(program, title);
-    EXPECT_EQ(L"Please, especify the root folder:", text(picker, title));
-    EXPECT_EQ(program.main, GetWindow(picker, GW_OWNER));
-    press(picker, IDCANCEL);
-    EXPECT_TRUE(poll([&] { return IsWindowEnabled(program.main); }, 5000));
-    EXPECT_EQ(L"z", text(program.main, IDC_CARPETA));
+    wchar_t desktop[MAX_PATH] = L"";
+    SHGetFolderPathW(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, desktop);
+    const std::pair<int, std::wstring> answers[] = {{IDCANCEL, L"z"}, {IDOK, desktop}};
+    for (const auto &c : answers) {
+        press(program.main, IDC_EXAMINAR);
+        HWND picker = waitWindow(program, title);
+        EXPECT_EQ(L"Please, especify the root folder:", text(picker, title));
+        EXPECT_EQ(program.main, GetWindow(picker, GW_OWNER));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(picker, c.first))) << c.first;
+        press(picker, c.first);
+        EXPECT_TRUE(poll([&] { return IsWindowEnabled(program.main); }, 5000));
+        EXPECT_EQ(c.second, text(program.main, IDC_CARPETA));
+    }
 }
 
 // The folder test takes paths shorter than 260 units on Windows; Wine's takes longer ones, so the
 // program sets the limit itself. The field gives at most 2,598 characters. No to the confirmation
 // leaves the tree and the field as they were.
 TEST_F(Front, RefusesWhatIsNotAFolderAndNoChangesNothing) {
-    const std::wstring root = newRoot();
+    const Scratch root;
     const std::wstring a(259 - root.size(), L'a'), b(258 - root.size(), L'b'), c(2700, L'c');
     const std::wstring longest = root + L"\\" + b, tooLong = root + L"\\" + a;
     ASSERT_TRUE(makeTree(root, a + L"/ " + b + L"/ file"));
     for (const std::wstring &typed : {std::wstring(), root + L"\\file", root + L"\\no", tooLong, c})
         EXPECT_EQ(SAID + typed.substr(0, 2598) + L"\r\nIs not a folder.", proceed(typed, IDOK));
-    EXPECT_EQ(SAID + L"I am going to erase the folders that do not contain any file within:\r\n" +
-                  longest + L"\r\nAre you sure?",
-              proceed(longest, IDNO));
+    EXPECT_EQ(confirmation(longest), proceed(longest, IDNO));
     EXPECT_EQ(a + L"/ " + b + L"/ file", readTree(root));
     EXPECT_EQ(longest, text(program.main, IDC_CARPETA));
-    removeTree(root);
 }
 
 // Each box sets its own option only, whichever of the two is unchecked. After the run the window
@@ -336,21 +545,22 @@ TEST_F(Front, EachBoxSetsItsOwnOption) {
         const wchar_t *left;
     } cases[] = {{IDC_NO_OCULTAS, L"keep sys/"}, {IDC_NO_SISTEMA, L"hid/ keep"}};
     for (const auto &c : cases) {
-        const std::wstring root = newRoot();
+        const Scratch root;
         ASSERT_TRUE(makeTree(root, L"keep plain/ hid/:h sys/:s"));
         CheckDlgButton(program.main, IDC_NO_SISTEMA, BST_CHECKED);
         CheckDlgButton(program.main, IDC_NO_OCULTAS, BST_CHECKED);
         CheckDlgButton(program.main, c.box, BST_UNCHECKED);
-        proceed(root, IDYES);
+        ASSERT_EQ(confirmation(root), proceed(root, IDYES));
         EXPECT_EQ(SAID + L"I have traversed 4 folders and I have erased 2",
                   answer(program, IDOK, 60000));
         EXPECT_EQ(c.left, readTree(root));
         EXPECT_EQ(root, text(program.main, IDC_CARPETA));
         EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(program.main, c.box));
-        removeTree(root);
     }
 }
 
+// The version record, and a manifest stored as written: with a long-path declaration Windows'
+// folder test would take long paths, and the program sets its own limit.
 TEST(Resources, VersionRecordAndManifest) {
     std::vector<char> record(GetFileVersionInfoSizeW(L"tovrith.exe", NULL));
     ASSERT_TRUE(GetFileVersionInfoW(L"tovrith.exe", 0, (DWORD)record.size(), record.data()));
@@ -367,8 +577,6 @@ TEST(Resources, VersionRecordAndManifest) {
     EXPECT_STREQ(L"Removes folders that contain no files",
                  (wchar_t *)value(L"\\StringFileInfo\\040904E4\\FileDescription"));
     EXPECT_STREQ(L"0.1a", (wchar_t *)value(L"\\StringFileInfo\\040904E4\\FileVersion"));
-    // With a long-path declaration Windows' folder test would take long paths, and the program
-    // sets its own limit. The manifest is stored as it is written.
     std::ifstream file("tovrith.exe", std::ios::binary);
     const std::string exe{std::istreambuf_iterator<char>(file), {}};
     EXPECT_EQ(std::string::npos, exe.find("longPathAware"));

@@ -110,10 +110,26 @@ std::wstring readTree(const std::wstring &root) {
 // Links go as links: under Wine only a Linux program can take one away.
 void removeTree(const std::wstring &root) {
     const size_t cut = root.rfind(L'\\');
-    const std::wstring name = L"\"" + root.substr(cut + 1);
-    runUntil(onWine ? L"Z:\\bin\\rm -rf " + name + L"\" " + name + L"-target\""
-                    : L"cmd /c rmdir /s /q \"" + root + L"\" \"" + root + L"-target\"",
+    const std::wstring name = onWine ? root.substr(cut + 1) : root;
+    std::wstring names;
+    for (const wchar_t *beside : {L"", L"-target", L"-moved"})
+        names += L" \"" + name + beside + L"\"";
+    runUntil(onWine ? L"Z:\\bin\\rm -rf" + names : L"cmd /c rmdir /s /q" + names,
              root.substr(0, cut), root, false);
+}
+
+// Wine finds its drives as links in the prefix's dosdevices folder; c: is ../drive_c.
+bool defineDrive(const std::wstring &letter, const std::wstring &folder) {
+    if (!onWine)
+        return DefineDosDeviceW(folder.empty() ? DDD_REMOVE_DEFINITION : 0, letter.c_str(),
+                                folder.empty() ? NULL : folder.c_str());
+    std::wstring devices = _wgetenv(L"WINEPREFIX"), target = folder.substr(folder.empty() ? 0 : 2);
+    std::replace(devices.begin(), devices.end(), L'/', L'\\');
+    std::replace(target.begin(), target.end(), L'\\', L'/');
+    const std::wstring link = std::wstring(1, towlower(letter[0])) + L":";
+    return runUntil(folder.empty() ? L"Z:\\bin\\rm " + link
+                                   : L"Z:\\bin\\ln -sfn ../drive_c" + target + L" " + link,
+                    L"Z:" + devices + L"\\dosdevices", letter + L"\\", !folder.empty());
 }
 
 std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks) {
@@ -227,9 +243,25 @@ void press(HWND window, int id) {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
 }
 
+std::wstring buttons(HWND box) {
+    static const wchar_t *const names[] = {L"OK",     L"Cancel", L"Abort", L"Retry",
+                                           L"Ignore", L"Yes",    L"No"};
+    std::wstring offered;
+    for (int id = IDOK; id <= IDNO; id++)
+        if (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & WS_VISIBLE)
+            offered += (offered.empty() ? L"" : L" ") + std::wstring(names[id - IDOK]);
+    return offered;
+}
+
 std::wstring answer(const Program &program, int button, DWORD ms) {
     HWND box = waitWindow(program, MESSAGE_TEXT, ms);
     std::wstring said = text(box, 0) + L": " + text(box, MESSAGE_TEXT);
+    const std::wstring offered = buttons(box);
+    if (offered != (button == IDYES || button == IDNO ? L"Yes No" : L"OK"))
+        said += L" [buttons: " + offered + L"]";
+    // A box takes a posted command even for a button it lacks: click one that is there.
+    if (!GetDlgItem(box, button))
+        button = offered.rfind(L"Yes", 0) == 0 ? IDYES : IDOK;
     press(box, button);
     poll([&] { return !IsWindow(box); }, 15000);
     return said;

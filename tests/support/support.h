@@ -16,7 +16,17 @@ const bool onWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_ver
 std::wstring newRoot(); // a new empty folder under the temporary folder
 bool makeTree(const std::wstring &root, const std::wstring &description); // files are empty
 std::wstring readTree(const std::wstring &root); // in path order, no marks; "-": root is gone
+// Removes root and what the tests put beside it: root-target (links' target), root-moved.
 void removeTree(const std::wstring &root);
+// A new root that goes with everything beside it when the test ends, also at a failed assertion.
+struct Scratch : std::wstring {
+    Scratch() : std::wstring(newRoot()) {}
+    ~Scratch() {
+        removeTree(*this);
+    }
+};
+// Makes letter ("Q:") a drive whose root is folder; with folder empty, takes it away.
+bool defineDrive(const std::wstring &letter, const std::wstring &folder);
 // This many folders, each in one made before it, a file in one in fileEvery; with marks, a
 // quarter of them hidden, system or links.
 std::wstring randomTree(unsigned seed, int folders, int fileEvery, bool marks);
@@ -58,5 +68,7 @@ DWORD stop(Program *program); // closes the main window; the exit code
 HWND waitWindow(const Program &program, int id, DWORD ms = 15000); // one holding control id
 std::wstring text(HWND window, int id); // of a control, or with id 0 of the window
 void press(HWND window, int id);        // WM_COMMAND posted: a posted BM_CLICK is sometimes lost
-// Waits for a message box, answers it with the button and waits for it to go; "caption: text".
+std::wstring buttons(HWND box);         // those a message box offers: "OK", "Yes No"
+// Waits for a message box and clicks the button, once it is there; waits for the box to go.
+// "caption: text", then " [buttons: ...]" unless it offers Yes and No for a Yes or a No, else OK.
 std::wstring answer(const Program &program, int button, DWORD ms = 15000);
