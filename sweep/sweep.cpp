@@ -32,28 +32,25 @@ static int terminaEnSeparador(const wchar_t *ruta, size_t largo) {
 // Windows refuses to remove a folder marked read-only, which Explorer removes without a word (it
 // marks the folders it has customised). The mark is taken off the very folder that was opened, and
 // put back when that folder cannot go: one that stays keeps it, and only an empty folder or a
-// link goes.
+// link goes. Held without sharing delete, the name stays that folder's while it is read.
 static int borrarSoloLectura(const wchar_t *conRaiz) {
-    HANDLE carpeta = CreateFileW(conRaiz, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+    HANDLE carpeta = CreateFileW(conRaiz, DELETE | FILE_WRITE_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 0;
+    const DWORD atributos = GetFileAttributesW(conRaiz);
     const DWORD marcada = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
-    FILE_BASIC_INFO leida;
     FILE_BASIC_INFO cambio = {}; // times left at 0 stay as they are
     FILE_DISPOSITION_INFO borrar = {TRUE};
     int borrada = 0;
-    if (GetFileInformationByHandleEx(carpeta, FileBasicInfo, &leida, sizeof leida) &&
-        (leida.FileAttributes & marcada) == marcada) {
-        cambio.FileAttributes = leida.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
-        if (SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio)) {
-            borrada =
-                SetFileInformationByHandle(carpeta, FileDispositionInfo, &borrar, sizeof borrar);
-            cambio.FileAttributes = leida.FileAttributes;
-            if (!borrada)
-                SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio);
-        }
+    cambio.FileAttributes = atributos & ~FILE_ATTRIBUTE_READONLY;
+    if (atributos != INVALID_FILE_ATTRIBUTES && (atributos & marcada) == marcada &&
+        SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio)) {
+        borrada = SetFileInformationByHandle(carpeta, FileDispositionInfo, &borrar, sizeof borrar);
+        cambio.FileAttributes = atributos;
+        if (!borrada)
+            SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio);
     }
     CloseHandle(carpeta); // a folder marked for removal goes here
     return borrada;

@@ -29,7 +29,6 @@ IMPORT(GetFileAttributesW);
 IMPORT(FindFirstFileExW);
 IMPORT(FindNextFileW);
 IMPORT(RemoveDirectoryW);
-IMPORT(GetFileInformationByHandleEx);
 IMPORT(SetFileInformationByHandle);
 IMPORT(GetProcAddress);
 const auto realWait = __imp_WaitForSingleObject;
@@ -37,7 +36,6 @@ const auto realRead = __imp_GetFileAttributesW;
 const auto realFind = __imp_FindFirstFileExW;
 const auto realNext = __imp_FindNextFileW;
 const auto realRemove = __imp_RemoveDirectoryW;
-const auto realGetInfo = __imp_GetFileInformationByHandleEx;
 const auto realSetInfo = __imp_SetFileInformationByHandle;
 const auto realLookUp = __imp_GetProcAddress;
 std::function<void(const wchar_t *call, const std::wstring &path)> at;
@@ -56,12 +54,6 @@ void report(const wchar_t *call, const std::wstring &path) {
 // all. This models both: the marks are here, by \\?\ path, and a marked folder cannot go.
 std::set<std::wstring> readOnly;
 
-std::wstring pathOf(HANDLE file) {
-    wchar_t path[LARGO_RUTA] = L"";
-    GetFinalPathNameByHandleW(file, path, LARGO_RUTA, 0);
-    return path;
-}
-
 BOOL refused() {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
@@ -78,7 +70,8 @@ DWORD WINAPI reportedRead(LPCWSTR path) {
     EXPECT_FALSE(stopped) << "attributes read after the stop";
     const DWORD attributes = realRead(path);
     report(L"read", path);
-    return attributes;
+    const bool marked = attributes != INVALID_FILE_ATTRIBUTES && readOnly.count(path);
+    return attributes | (marked ? FILE_ATTRIBUTE_READONLY : 0);
 }
 
 HANDLE WINAPI checkedFind(LPCWSTR path, FINDEX_INFO_LEVELS level, LPVOID found,
@@ -106,15 +99,9 @@ BOOL WINAPI modelRemove(LPCWSTR path) {
     return removed;
 }
 
-BOOL WINAPI modelGetInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
-    const BOOL got = realGetInfo(file, kind, info, size);
-    if (got && kind == FileBasicInfo && readOnly.count(pathOf(file)))
-        ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_READONLY;
-    return got;
-}
-
 BOOL WINAPI modelSetInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
-    const std::wstring path = pathOf(file);
+    wchar_t path[LARGO_RUTA] = L"";
+    GetFinalPathNameByHandleW(file, path, LARGO_RUTA, 0);
     const DWORD attributes = kind == FileBasicInfo ? ((FILE_BASIC_INFO *)info)->FileAttributes : 0;
     if (attributes) // 0 leaves them as they are
         readOnly.erase(path);
@@ -133,19 +120,12 @@ void gate() {
     take(&__imp_FindFirstFileExW, checkedFind);
     take(&__imp_FindNextFileW, reportedNext);
     take(&__imp_RemoveDirectoryW, modelRemove);
-    take(&__imp_GetFileInformationByHandleEx, modelGetInfo);
     take(&__imp_SetFileInformationByHandle, modelSetInfo);
     checks = 0;
     stopped = false;
 }
 
 DatosTarea task;
-
-// Raises the stop, from a call reported to `at`.
-void raiseStop() {
-    stopped = true;
-    SetEvent(task.eventoCancelar);
-}
 
 // Waits for the worker (a hang ends at the test's bound), then clears `at`: "exit 1, visited 3,
 // removed 1: a/ a/f".
@@ -233,8 +213,9 @@ TEST(Sweep, SmallTrees) {
             << c.tree;
         DWORD refused = *c.call ? ERROR_INVALID_FUNCTION : 0; // until the swap
         at = [&](const wchar_t *call, const std::wstring &path) {
-            if (!wcscmp(call, L"check") && checks == c.stop)
-                raiseStop();
+            stopped = stopped || (!wcscmp(call, L"check") && checks == c.stop);
+            if (stopped)
+                SetEvent(task.eventoCancelar);
             if (refused != ERROR_INVALID_FUNCTION || wcscmp(call, c.call) ||
                 !endsWith(path, c.path))
                 return;
