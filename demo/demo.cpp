@@ -23,9 +23,9 @@ bool say(bool ok, const char *step, std::wstring detail) {
 }
 
 // What the screen shows around the windows, saved as NAME.png once import has written it. The
-// shell starts import: Wine hands a Linux program a name of its own making (Wine 10:
-// \usr\bin\import), and ImageMagick 7 picks its tool by that name. The rename makes the
-// picture appear whole.
+// shell starts import by its own name: Wine hands a Linux program the Windows name it was started
+// by (Z:\usr\bin\import), and ImageMagick 7 (Debian 13) picks its tool by that name. The rename
+// makes the picture appear whole.
 bool shoot(const wchar_t *name, HWND a, HWND b) {
     RECT area, other;
     GetWindowRect(a, &area);
