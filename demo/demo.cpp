@@ -22,15 +22,21 @@ bool say(bool ok, const char *step, std::wstring detail) {
     return ok;
 }
 
-// What the screen shows around the windows, saved as NAME.png once import has written it.
+// What the screen shows around the windows, saved as NAME.png once import has written it. The
+// shell starts import by its own name: Wine hands a Linux program the Windows name it was started
+// by (Z:\usr\bin\import), and ImageMagick 7 (Debian 13) picks its tool by that name. The rename
+// makes the picture appear whole.
 bool shoot(const wchar_t *name, HWND a, HWND b) {
     RECT area, other;
     GetWindowRect(a, &area);
     GetWindowRect(b, &other);
     UnionRect(&area, &area, &other);
     wchar_t command[200];
-    swprintf(command, 200, L"Z:\\usr\\bin\\import -window root -crop %ldx%ld+%ld+%ld %ls.png",
-             area.right - area.left, area.bottom - area.top, area.left, area.top, name);
+    swprintf(command, 200,
+             L"Z:\\bin\\sh -c \"import -window root -crop %ldx%ld+%ld+%ld png:%ls.part && "
+             L"mv %ls.part %ls.png\"",
+             area.right - area.left, area.bottom - area.top, area.left, area.top, name, name,
+             name);
     return runUntil(command, shots, shots + L"\\" + name + L".png", true);
 }
 
