@@ -31,6 +31,8 @@ IMPORT(FindNextFileW);
 IMPORT(RemoveDirectoryW);
 IMPORT(SetFileInformationByHandle);
 IMPORT(GetProcAddress);
+IMPORT(MsgWaitForMultipleObjectsEx);
+IMPORT(GetTickCount64);
 const auto realWait = __imp_WaitForSingleObject;
 const auto realRead = __imp_GetFileAttributesW;
 const auto realFind = __imp_FindFirstFileExW;
@@ -38,6 +40,8 @@ const auto realNext = __imp_FindNextFileW;
 const auto realRemove = __imp_RemoveDirectoryW;
 const auto realSetInfo = __imp_SetFileInformationByHandle;
 const auto realLookUp = __imp_GetProcAddress;
+const auto realMsgWait = __imp_MsgWaitForMultipleObjectsEx;
+const auto realTicks = __imp_GetTickCount64;
 std::function<void(const wchar_t *call, const std::wstring &path)> at;
 int checks;
 bool stopped;
@@ -171,6 +175,7 @@ struct Case {
     // place, after (before a listing) the call on a path ending so. A hold refuses it.
     const wchar_t *folder = L"", *call = L"", *path = L"";
     DWORD refused = 0;
+    int nth = 1; // the swap comes at this matching call
 };
 
 TEST(Sweep, SmallTrees) {
@@ -206,18 +211,21 @@ TEST(Sweep, SmallTrees) {
         // Right before its listing opens, it is held: the move is refused.
         {L"a/b/f", L"", true, true, L"exit 1, visited 3, removed 0: a/ a/b/ a/b/f", L"", 0, L"a",
          L"list", L"\\a\\*", ERROR_SHARING_VIOLATION},
+        {L"a/b/f", L"", true, true, L"exit 1, visited 3, removed 0: a/ a/b/ a/b/f", L"", 0, L"a",
+         L"read", L"\\a", ERROR_SHARING_VIOLATION, 2},
     };
     for (const Case &c : cases) {
         const Scratch root;
         ASSERT_TRUE(makeTree(root, c.tree) && makeTree(root + L"-target", L"inner/ keep"))
             << c.tree;
         DWORD refused = *c.call ? ERROR_INVALID_FUNCTION : 0; // until the swap
+        int matched = 0;
         at = [&](const wchar_t *call, const std::wstring &path) {
             stopped = stopped || (!wcscmp(call, L"check") && checks == c.stop);
             if (stopped)
                 SetEvent(task.eventoCancelar);
             if (refused != ERROR_INVALID_FUNCTION || wcscmp(call, c.call) ||
-                !endsWith(path, c.path))
+                !endsWith(path, c.path) || ++matched < c.nth)
                 return;
             const std::wstring folder = root + L"\\" + c.folder;
             refused = MoveFileW(folder.c_str(), (root + L"-moved").c_str()) ? 0 : GetLastError();
@@ -303,6 +311,10 @@ TEST(Sweep, ReadOnlyEmptyFoldersGo) {
     readOnly = {marked + L"a", marked + L"b", marked + L"c"};
     EXPECT_EQ(L"exit 1, visited 5, removed 3: b/ b/f", sweep(root, true, true));
     EXPECT_EQ(std::set<std::wstring>{marked + L"b"}, readOnly);
+    // A read-only file is never removed as a folder.
+    ASSERT_TRUE(makeTree(root, L"g"));
+    readOnly = {marked + L"g"};
+    EXPECT_EQ(L"exit 1, visited 1, removed 0: b/ b/f g", sweep(root, true, true, root + L"\\g"));
     readOnly.clear();
 }
 
@@ -310,7 +322,7 @@ TEST(Sweep, ReadOnlyEmptyFoldersGo) {
 // attributes with it), its current folder keep.
 TEST(Sweep, DriveLetters) {
     const Scratch drive;
-    ASSERT_TRUE(makeTree(drive, L"e1/ e2/e3/ full/f keep/f keep/sub/"));
+    ASSERT_TRUE(makeTree(drive, L"e1/ e2/e3/ full/f keep/f keep/sub/ sub/"));
     ASSERT_TRUE(SetFileAttributesW(drive.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     std::wstring letter = L"Q:";
     while (GetDriveTypeW((letter + L"\\").c_str()) != DRIVE_NO_ROOT_DIR)
@@ -320,14 +332,14 @@ TEST(Sweep, DriveLetters) {
     GetCurrentDirectoryW(MAX_PATH, was);
     EXPECT_TRUE(SetCurrentDirectoryW((letter + L"\\keep").c_str()));
     const std::wstring all = L"exit 1, visited 1, removed 0: e1/ e2/ e2/e3/ full/ full/f keep/ "
-                             L"keep/f keep/sub/";
+                             L"keep/f keep/sub/ sub/";
     // Relative to the drive's current folder, with no \\?\ form: counted, nothing else.
     EXPECT_EQ(all, sweep(drive, true, true, letter + L"sub"));
     // The root is skipped by the default filters, whether the separator is typed or not.
     EXPECT_EQ(all, sweep(drive, false, false, letter + L"\\"));
     EXPECT_EQ(all, sweep(drive, false, false, letter));
     // With both filters off a bare letter sweeps the drive's root, and that alone.
-    EXPECT_EQ(L"exit 1, visited 7, removed 4: full/ full/f keep/ keep/f",
+    EXPECT_EQ(L"exit 1, visited 8, removed 5: full/ full/f keep/ keep/f",
               sweep(drive, true, true, letter));
     SetCurrentDirectoryW(was);
     EXPECT_TRUE(defineDrive(letter, L""));
@@ -382,6 +394,23 @@ FARPROC WINAPI lookUp(HMODULE module, LPCSTR name) {
     return realLookUp(module, name);
 }
 
+// The worker's clock stands still: once it has sent the window its first folder, only the
+// window's own poll brings it a newer one.
+ULONGLONG WINAPI stillClock() {
+    return 1000;
+}
+
+// Once Cancel's wait sees the worker ended, a tick comes first: the wait still owns the end.
+bool ticked;
+DWORD WINAPI tickFirst(DWORD n, const HANDLE *h, DWORD ms, DWORD wake, DWORD flags) {
+    const DWORD r = realMsgWait(n, h, ms, wake, flags);
+    if (r != WAIT_OBJECT_0 || ticked)
+        return r;
+    ticked = true;
+    PostMessageW(task.ventanaProgreso, WM_TIMER, ID_TEMPORIZADOR, 0);
+    return WAIT_OBJECT_0 + 1;
+}
+
 struct Act {
     const char *what;
     UINT message; // posted at the third visit; keys to the Cancel button, which has the focus
@@ -389,8 +418,8 @@ struct Act {
     std::wstring box, after;
 };
 
-// The walk reaches its second folder within the 40 ms in which the window is not sent a newer
-// one; held there, the line still comes to show it, then the third. There the user acts. After
+// The worker is held in its second folder and its third, which it does not send the window (see
+// stillClock): the line still comes to show each. At the third the user acts. After
 // Cancel the worker is held a second longer, while more Cancels and a close request come: the
 // window goes on answering, and only one message is shown, once the worker has ended.
 TEST(Progress, RunsCancelsAndReports) {
@@ -405,6 +434,8 @@ TEST(Progress, RunsCancelsAndReports) {
     };
     HHOOK hook = SetWindowsHookExW(WH_CBT, answerBoxes, NULL, GetCurrentThreadId());
     take(&__imp_GetProcAddress, lookUp);
+    take(&__imp_MsgWaitForMultipleObjectsEx, tickFirst);
+    take(&__imp_GetTickCount64, stillClock);
     for (const Act &c : acts) {
         SCOPED_TRACE(c.what);
         const Scratch root;
@@ -415,6 +446,7 @@ TEST(Progress, RunsCancelsAndReports) {
         task.carpetasRecorridas = task.carpetasBorradas = 1000; // every run starts them at 0
         shown.clear();
         asked = {};
+        ticked = false;
         gate();
         at = [&](const wchar_t *call, const std::wstring &) {
             const HWND window = task.ventanaProgreso, button = GetDlgItem(window, IDC_CANCELAR);
@@ -448,6 +480,8 @@ TEST(Progress, RunsCancelsAndReports) {
         DestroyWindow(task.ventanaPrincipal);
     }
     take(&__imp_GetProcAddress, realLookUp);
+    take(&__imp_MsgWaitForMultipleObjectsEx, realMsgWait);
+    take(&__imp_GetTickCount64, realTicks);
     UnhookWindowsHookEx(hook);
 }
 
@@ -563,5 +597,28 @@ TEST(Resources, VersionRecordAndManifest) {
     EXPECT_EQ(std::string::npos, exe.find("longPathAware"));
     EXPECT_NE(std::string::npos, exe.find("asInvoker"));
 }
+
+// Every test's folders are gone by the end of the run.
+struct NoFoldersLeft : ::testing::Environment {
+    static size_t count() {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        WIN32_FIND_DATAW found;
+        HANDLE h = FindFirstFileW((std::wstring(temp) + L"tov*").c_str(), &found);
+        size_t n = 0;
+        for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &found))
+            n++;
+        FindClose(h);
+        return n;
+    }
+    size_t before = 0;
+    void SetUp() override {
+        before = count();
+    }
+    void TearDown() override {
+        EXPECT_EQ(before, count()) << "folders left in the temporary folder";
+    }
+};
+const auto *const noFoldersLeft = ::testing::AddGlobalTestEnvironment(new NoFoldersLeft);
 
 } // namespace

@@ -78,6 +78,7 @@ std::wstring newRoot() {
     GetTempFileNameW(temp, L"tov", 0, name); // made as a file with a name not yet taken
     DeleteFileW(name);
     CreateDirectoryW(name, NULL);
+    GetLongPathNameW(name, name, MAX_PATH); // as the system names it back, not in 8.3 form
     return name;
 }
 
@@ -112,7 +113,7 @@ void removeTree(const std::wstring &root) {
     const size_t cut = root.rfind(L'\\');
     const std::wstring name = onWine ? root.substr(cut + 1) : root;
     std::wstring names;
-    for (const wchar_t *beside : {L"", L"-target", L"-moved"})
+    for (const wchar_t *beside : {L"-target", L"-moved", L""}) // the root last: its end is seen
         names += L" \"" + name + beside + L"\"";
     runUntil(onWine ? L"Z:\\bin\\rm -rf" + names : L"cmd /c rmdir /s /q" + names,
              root.substr(0, cut), root, false);
@@ -256,6 +257,8 @@ std::wstring buttons(HWND box) {
 std::wstring answer(const Program &program, int button, DWORD ms) {
     HWND box = waitWindow(program, MESSAGE_TEXT, ms);
     std::wstring said = text(box, 0) + L": " + text(box, MESSAGE_TEXT);
+    if (IsWindowEnabled(program.main))
+        said += L" [the main window takes input]";
     const std::wstring offered = buttons(box);
     if (offered != (button == IDYES || button == IDNO ? L"Yes No" : L"OK"))
         said += L" [buttons: " + offered + L"]";
