@@ -29,14 +29,19 @@ static int terminaEnSeparador(const wchar_t *ruta, size_t largo) {
     return largo > 0 && ruta[largo - 1] == L'\\';
 }
 
+// Opens the folder at the prefixed path itself, not a link's target, sharing read and write but
+// not delete: while the handle is open nobody can rename or remove it, nor put a link in its place.
+static HANDLE abrirCarpeta(const wchar_t *conRaiz, DWORD acceso) {
+    return CreateFileW(conRaiz, acceso, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
 // Windows refuses to remove a folder marked read-only, which Explorer removes without a word (it
 // marks the folders it has customised). The mark is taken off the very folder that was opened, and
 // put back when that folder cannot go: one that stays keeps it, and only an empty folder or a
 // link goes. Held without sharing delete, the name stays that folder's while it is read.
 static int borrarSoloLectura(const wchar_t *conRaiz) {
-    HANDLE carpeta = CreateFileW(conRaiz, DELETE | FILE_WRITE_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE carpeta = abrirCarpeta(conRaiz, DELETE | FILE_WRITE_ATTRIBUTES);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 0;
     const DWORD atributos = GetFileAttributesW(conRaiz);
@@ -100,18 +105,15 @@ static int esEnlace(wchar_t *conRaiz, size_t largo) {
            esEtiquetaDeEnlace(propia.dwReserved0);
 }
 
-// Opens the folder at ruta without sharing delete: until the handle is closed nobody can rename or
-// remove it, nor put a link in its place, and Windows keeps the folders above it where they are.
-// Only once it is held is it judged, so a link put in its place a moment before is seen. Under
-// Wine the handle of a Linux link is its target's, so the judgement reads the name, not the handle.
-// INVALID_HANDLE_VALUE: not to be entered.
+// Holds the folder at ruta open (abrirCarpeta) until its listing ends; Windows also keeps the
+// folders above it where they are meanwhile. Only once it is held is it judged, so a link put in
+// its place a moment before is seen. Under Wine the handle of a Linux link is its target's, so the
+// judgement reads the name, not the handle. INVALID_HANDLE_VALUE: not to be entered.
 NO_EN_LINEA static HANDLE retenerCarpeta(const wchar_t *ruta, size_t largo) {
     wchar_t conRaiz[LARGO_RUTA];
     if (!conPrefijo(conRaiz, ruta, largo, L""))
         return INVALID_HANDLE_VALUE;
-    HANDLE retenida =
-        CreateFileW(conRaiz, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE retenida = abrirCarpeta(conRaiz, FILE_LIST_DIRECTORY);
     if (retenida != INVALID_HANDLE_VALUE && esEnlace(conRaiz, LARGO_PREFIJO + largo)) {
         CloseHandle(retenida);
         return INVALID_HANDLE_VALUE;

@@ -22,8 +22,10 @@ namespace {
 // some taken by the test. Each reports to `at`: "check" at the stop check (the only 2 ms wait;
 // `checks` counts them), "read" after an attribute read, "refused" after a failed removal, "list"
 // before a listing opens, "found" after it gives an entry (its name). Patterns are measured, and
-// nothing is read or removed once a stop is raised.
-#define IMPORT(f) extern "C" decltype(&f) __imp_##f
+// nothing is read or removed once a stop is raised. realName is the platform's own function.
+#define IMPORT(f)                                                                                  \
+    extern "C" decltype(&f) __imp_##f;                                                             \
+    const auto real##f = __imp_##f
 IMPORT(WaitForSingleObject);
 IMPORT(GetFileAttributesW);
 IMPORT(FindFirstFileExW);
@@ -33,15 +35,6 @@ IMPORT(SetFileInformationByHandle);
 IMPORT(GetProcAddress);
 IMPORT(MsgWaitForMultipleObjectsEx);
 IMPORT(GetTickCount64);
-const auto realWait = __imp_WaitForSingleObject;
-const auto realRead = __imp_GetFileAttributesW;
-const auto realFind = __imp_FindFirstFileExW;
-const auto realNext = __imp_FindNextFileW;
-const auto realRemove = __imp_RemoveDirectoryW;
-const auto realSetInfo = __imp_SetFileInformationByHandle;
-const auto realLookUp = __imp_GetProcAddress;
-const auto realMsgWait = __imp_MsgWaitForMultipleObjectsEx;
-const auto realTicks = __imp_GetTickCount64;
 std::function<void(const wchar_t *call, const std::wstring &path)> at;
 int checks;
 bool stopped;
@@ -67,12 +60,12 @@ DWORD WINAPI gatedWait(HANDLE object, DWORD ms) {
     checks += ms == 2;
     if (ms == 2)
         report(L"check", L"");
-    return realWait(object, ms);
+    return realWaitForSingleObject(object, ms);
 }
 
 DWORD WINAPI reportedRead(LPCWSTR path) {
     EXPECT_FALSE(stopped) << "attributes read after the stop";
-    const DWORD attributes = realRead(path);
+    const DWORD attributes = realGetFileAttributesW(path);
     report(L"read", path);
     const bool marked = attributes != INVALID_FILE_ATTRIBUTES && readOnly.count(path);
     return attributes | (marked ? FILE_ATTRIBUTE_READONLY : 0);
@@ -82,14 +75,14 @@ HANDLE WINAPI checkedFind(LPCWSTR path, FINDEX_INFO_LEVELS level, LPVOID found,
                           FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags) {
     EXPECT_GT((size_t)LARGO_RUTA, wcslen(path)) << "units in a pattern, its NUL not counted";
     report(L"list", path);
-    HANDLE listing = realFind(path, level, found, search, filter, flags);
+    HANDLE listing = realFindFirstFileExW(path, level, found, search, filter, flags);
     if (listing != INVALID_HANDLE_VALUE)
         report(L"found", ((WIN32_FIND_DATAW *)found)->cFileName);
     return listing;
 }
 
 BOOL WINAPI reportedNext(HANDLE listing, LPWIN32_FIND_DATAW found) {
-    const BOOL more = realNext(listing, found);
+    const BOOL more = realFindNextFileW(listing, found);
     if (more)
         report(L"found", found->cFileName);
     return more;
@@ -97,7 +90,7 @@ BOOL WINAPI reportedNext(HANDLE listing, LPWIN32_FIND_DATAW found) {
 
 BOOL WINAPI modelRemove(LPCWSTR path) {
     EXPECT_FALSE(stopped) << "a removal attempt after the stop";
-    const BOOL removed = readOnly.count(path) ? refused() : realRemove(path);
+    const BOOL removed = readOnly.count(path) ? refused() : realRemoveDirectoryW(path);
     if (!removed)
         report(L"refused", path);
     return removed;
@@ -114,17 +107,11 @@ BOOL WINAPI modelSetInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID inf
     EXPECT_FALSE(stopped && kind == FileDispositionInfo) << "a removal after the stop";
     if (kind == FileDispositionInfo && readOnly.count(path))
         return refused();
-    return realSetInfo(file, kind, info, size);
+    return realSetFileInformationByHandle(file, kind, info, size);
 }
 
-// Takes the imports; the visits count from 1.
+// The visits count from 1.
 void gate() {
-    take(&__imp_WaitForSingleObject, gatedWait);
-    take(&__imp_GetFileAttributesW, reportedRead);
-    take(&__imp_FindFirstFileExW, checkedFind);
-    take(&__imp_FindNextFileW, reportedNext);
-    take(&__imp_RemoveDirectoryW, modelRemove);
-    take(&__imp_SetFileInformationByHandle, modelSetInfo);
     checks = 0;
     stopped = false;
 }
@@ -391,7 +378,7 @@ BOOL WINAPI recordRequest(HANDLE, PROCESS_INFORMATION_CLASS kind, LPVOID state, 
 FARPROC WINAPI lookUp(HMODULE module, LPCSTR name) {
     if (HIWORD(name) && !strcmp(name, "SetProcessInformation"))
         return (FARPROC)(void *)recordRequest;
-    return realLookUp(module, name);
+    return realGetProcAddress(module, name);
 }
 
 // The worker's clock stands still: once it has sent the window its first folder, only the
@@ -403,13 +390,27 @@ ULONGLONG WINAPI stillClock() {
 // Once Cancel's wait sees the worker ended, a tick comes first: the wait still owns the end.
 bool ticked;
 DWORD WINAPI tickFirst(DWORD n, const HANDLE *h, DWORD ms, DWORD wake, DWORD flags) {
-    const DWORD r = realMsgWait(n, h, ms, wake, flags);
+    const DWORD r = realMsgWaitForMultipleObjectsEx(n, h, ms, wake, flags);
     if (r != WAIT_OBJECT_0 || ticked)
         return r;
     ticked = true;
     PostMessageW(task.ventanaProgreso, WM_TIMER, ID_TEMPORIZADOR, 0);
     return WAIT_OBJECT_0 + 1;
 }
+
+// The imports are taken once, for the whole run.
+bool takeImports() {
+    take(&__imp_WaitForSingleObject, gatedWait);
+    take(&__imp_GetFileAttributesW, reportedRead);
+    take(&__imp_FindFirstFileExW, checkedFind);
+    take(&__imp_FindNextFileW, reportedNext);
+    take(&__imp_RemoveDirectoryW, modelRemove);
+    take(&__imp_SetFileInformationByHandle, modelSetInfo);
+    take(&__imp_GetProcAddress, lookUp);
+    take(&__imp_MsgWaitForMultipleObjectsEx, tickFirst);
+    return take(&__imp_GetTickCount64, stillClock);
+}
+[[maybe_unused]] const bool taken = takeImports();
 
 struct Act {
     const char *what;
@@ -433,9 +434,6 @@ TEST(Progress, RunsCancelsAndReports) {
          L"exit 1, visited 4, removed 3: f"},
     };
     HHOOK hook = SetWindowsHookExW(WH_CBT, answerBoxes, NULL, GetCurrentThreadId());
-    take(&__imp_GetProcAddress, lookUp);
-    take(&__imp_MsgWaitForMultipleObjectsEx, tickFirst);
-    take(&__imp_GetTickCount64, stillClock);
     for (const Act &c : acts) {
         SCOPED_TRACE(c.what);
         const Scratch root;
@@ -479,9 +477,6 @@ TEST(Progress, RunsCancelsAndReports) {
             << "the timer request kept while hidden (control, state, version)";
         DestroyWindow(task.ventanaPrincipal);
     }
-    take(&__imp_GetProcAddress, realLookUp);
-    take(&__imp_MsgWaitForMultipleObjectsEx, realMsgWait);
-    take(&__imp_GetTickCount64, realTicks);
     UnhookWindowsHookEx(hook);
 }
 

@@ -48,10 +48,11 @@ template <typename Done> bool poll(Done done, DWORD ms, DWORD step = 20) {
 }
 
 // Puts function in an import slot: the program's code linked in then calls it instead.
-template <typename F> void take(F *slot, F function) {
+template <typename F> bool take(F *slot, F function) {
     DWORD was;
-    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was);
+    const bool writable = VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was);
     *slot = function;
+    return writable;
 }
 
 // The real tovrith.exe, beside this executable, driven from another process as a user would.
