@@ -35,8 +35,7 @@ bool shoot(const wchar_t *name, HWND a, HWND b) {
     swprintf(command, 200,
              L"Z:\\bin\\sh -c \"import -window root -crop %ldx%ld+%ld+%ld png:%ls.part && "
              L"mv %ls.part %ls.png\"",
-             area.right - area.left, area.bottom - area.top, area.left, area.top, name, name,
-             name);
+             area.right - area.left, area.bottom - area.top, area.left, area.top, name, name, name);
     return runUntil(command, shots, shots + L"\\" + name + L".png", true);
 }
 
