@@ -1,6 +1,9 @@
 #include "sweep.h"
 
 #include <string.h>
+#include <wchar.h>
+#include <winioctl.h>
+#include <winternl.h>
 
 #if defined(_MSC_VER)
 #define NO_EN_LINEA __declspec(noinline)
@@ -10,115 +13,156 @@
 
 DatosTarea *tareaDelHilo;
 
-static const wchar_t PREFIJO[] = L"\\\\?\\";
+// The root is opened by its NT name: the \\?\ form, whose prefix Windows swaps for this one.
+static const wchar_t PREFIJO[] = L"\\??\\";
 enum { LARGO_PREFIJO = 4 };
 
-// Writes the extended-length prefix, ruta and sufijo into destino (LARGO_RUTA units).
-// 0 when the result would not fit: no longer path is ever formed.
-static int conPrefijo(wchar_t *destino, const wchar_t *ruta, size_t largo, const wchar_t *sufijo) {
-    size_t largoSufijo = wcslen(sufijo);
-    if (LARGO_PREFIJO + largo + largoSufijo >= LARGO_RUTA)
-        return 0;
-    memcpy(destino, PREFIJO, LARGO_PREFIJO * sizeof(wchar_t));
-    memcpy(destino + LARGO_PREFIJO, ruta, largo * sizeof(wchar_t));
-    memcpy(destino + LARGO_PREFIJO + largo, sufijo, (largoSufijo + 1) * sizeof(wchar_t));
-    return 1;
-}
+// Entries a listing call brings at once; a visit keeps one such buffer, so it is kept small
+// enough for the deepest nesting the path buffers allow to fit the stack.
+enum { LARGO_LISTADO = 4096 };
+
+// Removal that ignores a read-only mark: Windows 10 1809 and later (the program is built for 7).
+static const FILE_INFO_BY_HANDLE_CLASS BORRADO_EX = (FILE_INFO_BY_HANDLE_CLASS)21;
+enum { BORRAR_IGNORANDO_MARCA = 0x1 | 0x10 };
+static const NTSTATUS COMPARTIDA_SIN_BORRAR = (NTSTATUS)0xC0000043; // STATUS_SHARING_VIOLATION
 
 static int terminaEnSeparador(const wchar_t *ruta, size_t largo) {
     return largo > 0 && ruta[largo - 1] == L'\\';
 }
 
-// Opens the folder at the prefixed path itself, not a link's target, sharing read and write but
-// not delete: while the handle is open nobody can rename or remove it, nor put a link in its place.
-static HANDLE abrirCarpeta(const wchar_t *conRaiz, DWORD acceso) {
-    return CreateFileW(conRaiz, acceso, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+// Opens the folder itself, never a link's target, and only a folder: the root by its path, any
+// other by its own name in the folder its parent's handle holds, never by a path. It shares read
+// and write but not delete: while it is open nobody can rename or remove it. A folder opened to be
+// listed that another program holds without sharing delete (a command prompt's current folder) is
+// opened without DELETE: it is listed, and cannot go.
+NO_EN_LINEA static HANDLE abrirCarpeta(const wchar_t *ruta, size_t largo, HANDLE padre,
+                                       ACCESS_MASK acceso) {
+    wchar_t nt[LARGO_RUTA];
+    UNICODE_STRING nombre;
+    size_t inicio = largo;
+    if (padre) {
+        while (inicio > 0 && ruta[inicio - 1] != L'\\')
+            inicio--;
+        nombre.Buffer = (PWSTR)ruta + inicio;
+    } else {
+        if (LARGO_PREFIJO + largo >= LARGO_RUTA)
+            return INVALID_HANDLE_VALUE;
+        memcpy(nt, PREFIJO, LARGO_PREFIJO * sizeof(wchar_t));
+        memcpy(nt + LARGO_PREFIJO, ruta, largo * sizeof(wchar_t));
+        nombre.Buffer = nt;
+        inicio = 0;
+        largo += LARGO_PREFIJO;
+    }
+    nombre.Length = nombre.MaximumLength = (USHORT)((largo - inicio) * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES objeto;
+    InitializeObjectAttributes(&objeto, &nombre, OBJ_CASE_INSENSITIVE, padre, NULL);
+    for (;;) {
+        IO_STATUS_BLOCK estado;
+        HANDLE carpeta;
+        NTSTATUS resultado = NtCreateFile(
+            &carpeta, acceso | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &objeto, &estado, NULL, 0,
+            FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+            FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, NULL, 0);
+        if (NT_SUCCESS(resultado))
+            return carpeta;
+        if (resultado != COMPARTIDA_SIN_BORRAR || !(acceso & FILE_LIST_DIRECTORY) ||
+            !(acceso & DELETE))
+            return INVALID_HANDLE_VALUE;
+        acceso &= ~DELETE;
+    }
 }
 
-// Windows refuses to remove a folder marked read-only, which Explorer removes without a word (it
-// marks the folders it has customised). The mark is taken off the very folder that was opened, and
-// put back when that folder cannot go: one that stays keeps it, and only an empty folder or a
-// link goes. Held without sharing delete, the name stays that folder's while it is read.
-static int borrarSoloLectura(const wchar_t *conRaiz) {
-    HANDLE carpeta = abrirCarpeta(conRaiz, DELETE | FILE_WRITE_ATTRIBUTES);
+int esEnlace(DWORD atributos, DWORD etiqueta) {
+    return (atributos & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (etiqueta == 0 || IsReparseTagNameSurrogate(etiqueta));
+}
+
+// A mount point's data: a junction names a folder, a volume mounted at a folder names the volume.
+struct DatosDeMontaje {
+    DWORD etiqueta;
+    WORD largoDatos, reservado, inicioSustituto, largoSustituto, inicioVisible, largoVisible;
+    wchar_t nombres[(MAXIMUM_REPARSE_DATA_BUFFER_SIZE - 16) / sizeof(wchar_t)];
+};
+
+// Whether a volume is mounted at the held folder: another drive, not a link. Data that cannot be
+// read says yes, so the folder is left alone.
+NO_EN_LINEA static int montaVolumen(HANDLE carpeta) {
+    static const wchar_t VOLUMEN[] = L"\\??\\Volume{";
+    const size_t largo = sizeof VOLUMEN / sizeof(wchar_t) - 1;
+    DatosDeMontaje datos;
+    DWORD leidos;
+    if (!DeviceIoControl(carpeta, FSCTL_GET_REPARSE_POINT, NULL, 0, &datos, sizeof datos, &leidos,
+                         NULL))
+        return 1;
+    const size_t inicio = datos.inicioSustituto / sizeof(wchar_t);
+    return datos.largoSustituto >= largo * sizeof(wchar_t) &&
+           inicio + largo <= sizeof datos.nombres / sizeof(wchar_t) &&
+           !_wcsnicmp(datos.nombres + inicio, VOLUMEN, largo);
+}
+
+enum { ENTRAR, ENLACE, DEJAR };
+
+// What the held folder is, by its handle: a folder to enter; a link, removed as a link and never
+// entered; or one left alone, neither removed nor entered: a volume mounted there, or one that
+// cannot be told. atributosNombre are read by its name after it was opened: a name that reads as a
+// reparse point while the handle holds none is a link too. Under Wine a Linux link opens as its
+// target; on Windows the two read the same folder while it is held.
+NO_EN_LINEA static int clasificar(HANDLE carpeta, DWORD atributosNombre) {
+    FILE_ATTRIBUTE_TAG_INFO propia;
+    if (!GetFileInformationByHandleEx(carpeta, FileAttributeTagInfo, &propia, sizeof propia))
+        return DEJAR;
+    const DWORD punto = FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((propia.FileAttributes & punto) && propia.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT &&
+        montaVolumen(carpeta))
+        return DEJAR;
+    const int nombreEnlace = atributosNombre != INVALID_FILE_ATTRIBUTES &&
+                             (atributosNombre & punto) && !(propia.FileAttributes & punto);
+    return esEnlace(propia.FileAttributes, propia.ReparseTag) || nombreEnlace ? ENLACE : ENTRAR;
+}
+
+// Marks the open folder to go when its handle closes; it goes only if it is empty or a link.
+// Windows refuses a folder marked read-only, unless the call can be told to ignore the mark.
+static int marcarParaBorrar(HANDLE carpeta) {
+    DWORD ignorandoMarca = BORRAR_IGNORANDO_MARCA;
+    if (SetFileInformationByHandle(carpeta, BORRADO_EX, &ignorandoMarca, sizeof ignorandoMarca))
+        return 1;
+    // Older Windows, Wine and some file systems refuse the call itself.
+    if (GetLastError() == ERROR_DIR_NOT_EMPTY)
+        return 0;
+    FILE_DISPOSITION_INFO borrar = {TRUE};
+    return SetFileInformationByHandle(carpeta, FileDispositionInfo, &borrar, sizeof borrar);
+}
+
+// Explorer removes an empty folder marked read-only (it marks the folders it has customised);
+// where the mark cannot be ignored, it is taken off the open folder and put back if it still
+// cannot go.
+static int borrarSinMarca(HANDLE carpeta) {
+    FILE_BASIC_INFO era;
+    if (!GetFileInformationByHandleEx(carpeta, FileBasicInfo, &era, sizeof era) ||
+        !(era.FileAttributes & FILE_ATTRIBUTE_READONLY))
+        return 0;
+    FILE_BASIC_INFO cambio = {}; // times left at 0 stay as they are
+    cambio.FileAttributes = era.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio))
+        return 0;
+    FILE_DISPOSITION_INFO borrar = {TRUE};
+    if (SetFileInformationByHandle(carpeta, FileDispositionInfo, &borrar, sizeof borrar))
+        return 1;
+    cambio.FileAttributes = era.FileAttributes;
+    SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio);
+    return 0;
+}
+
+// A fresh handle: under Wine one that was listed through lets a folder that is not empty be
+// marked, and nothing goes.
+NO_EN_LINEA int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre, int vacia) {
+    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, DELETE | (vacia ? FILE_WRITE_ATTRIBUTES : 0));
     if (carpeta == INVALID_HANDLE_VALUE)
         return 0;
-    const DWORD atributos = GetFileAttributesW(conRaiz);
-    const DWORD marcada = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
-    FILE_BASIC_INFO cambio = {}; // times left at 0 stay as they are
-    FILE_DISPOSITION_INFO borrar = {TRUE};
-    int borrada = 0;
-    cambio.FileAttributes = atributos & ~FILE_ATTRIBUTE_READONLY;
-    if (atributos != INVALID_FILE_ATTRIBUTES && (atributos & marcada) == marcada &&
-        SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio)) {
-        borrada = SetFileInformationByHandle(carpeta, FileDispositionInfo, &borrar, sizeof borrar);
-        cambio.FileAttributes = atributos;
-        if (!borrada)
-            SetFileInformationByHandle(carpeta, FileBasicInfo, &cambio, sizeof cambio);
-    }
-    CloseHandle(carpeta); // a folder marked for removal goes here
+    const int borrada = marcarParaBorrar(carpeta) ||
+                        (vacia && GetLastError() == ERROR_ACCESS_DENIED && borrarSinMarca(carpeta));
+    CloseHandle(carpeta); // a folder marked to go goes here
     return borrada;
-}
-
-int cepillarseDirectorio(const wchar_t *ruta) {
-    wchar_t conRaiz[LARGO_RUTA];
-    if (!conPrefijo(conRaiz, ruta, wcslen(ruta), L""))
-        return 0;
-    if (RemoveDirectoryW(conRaiz))
-        return 1;
-    return GetLastError() == ERROR_ACCESS_DENIED && borrarSoloLectura(conRaiz);
-}
-
-// Kept out of line so that the pattern's buffer is not part of every recursion level.
-NO_EN_LINEA static HANDLE abrirListado(const wchar_t *ruta, size_t largo,
-                                       WIN32_FIND_DATAW *entrada) {
-    wchar_t patron[LARGO_RUTA];
-    if (!conPrefijo(patron, ruta, largo, terminaEnSeparador(ruta, largo) ? L"*" : L"\\*"))
-        return INVALID_HANDLE_VALUE;
-    return FindFirstFileExW(patron, FindExInfoStandard, entrada, FindExSearchNameMatch, NULL, 0);
-}
-
-// Junctions and symbolic links are name surrogates; Wine reports tag 0 for every link.
-static int esEtiquetaDeEnlace(DWORD etiqueta) {
-    return etiqueta == 0 || IsReparseTagNameSurrogate(etiqueta);
-}
-
-// Whether the folder at the prefixed path conRaiz (largo units) is a link: its attributes, read
-// through the \\?\ form, and for a reparse point its own directory entry. When they cannot be read,
-// or do not agree, the answer is yes: a folder we cannot classify is not entered.
-static int esEnlace(wchar_t *conRaiz, size_t largo) {
-    DWORD atributos = GetFileAttributesW(conRaiz);
-    if (atributos == INVALID_FILE_ATTRIBUTES)
-        return 1;
-    if (!(atributos & FILE_ATTRIBUTE_REPARSE_POINT))
-        return 0;
-    if (terminaEnSeparador(conRaiz, largo))
-        conRaiz[largo - 1] = L'\0';
-    WIN32_FIND_DATAW propia;
-    HANDLE h =
-        FindFirstFileExW(conRaiz, FindExInfoStandard, &propia, FindExSearchNameMatch, NULL, 0);
-    if (h == INVALID_HANDLE_VALUE)
-        return 1;
-    FindClose(h);
-    return !(propia.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-           esEtiquetaDeEnlace(propia.dwReserved0);
-}
-
-// Holds the folder at ruta open (abrirCarpeta) until its listing ends; Windows also keeps the
-// folders above it where they are meanwhile. Only once it is held is it judged, so a link put in
-// its place a moment before is seen. Under Wine the handle of a Linux link is its target's, so the
-// judgement reads the name, not the handle. INVALID_HANDLE_VALUE: not to be entered.
-NO_EN_LINEA static HANDLE retenerCarpeta(const wchar_t *ruta, size_t largo) {
-    wchar_t conRaiz[LARGO_RUTA];
-    if (!conPrefijo(conRaiz, ruta, largo, L""))
-        return INVALID_HANDLE_VALUE;
-    HANDLE retenida = abrirCarpeta(conRaiz, FILE_LIST_DIRECTORY);
-    if (retenida != INVALID_HANDLE_VALUE && esEnlace(conRaiz, LARGO_PREFIJO + largo)) {
-        CloseHandle(retenida);
-        return INVALID_HANDLE_VALUE;
-    }
-    return retenida;
 }
 
 // A person cannot read more than a few paths a second, and redrawing the line for every folder
@@ -143,66 +187,86 @@ static void mostrarCarpeta(DatosTarea *tarea, const wchar_t *ruta, size_t largo)
         avisarVentana(tarea);
 }
 
-static int esSubcarpeta(const WIN32_FIND_DATAW *entrada) {
-    if (!(entrada->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return 0;
-    const wchar_t *n = entrada->cFileName;
-    return !(n[0] == L'.' && (n[1] == L'\0' || (n[1] == L'.' && n[2] == L'\0')));
+static int saltada(const DatosTarea *tarea, DWORD atributos) {
+    return (!tarea->recorrerSistema && (atributos & FILE_ATTRIBUTE_SYSTEM)) ||
+           (!tarea->recorrerOcultas && (atributos & FILE_ATTRIBUTE_HIDDEN));
 }
 
-static int borrarYContar(DatosTarea *tarea, const wchar_t *ruta) {
-    if (!cepillarseDirectorio(ruta))
-        return 0;
-    tarea->carpetasBorradas++;
-    return 1;
+static const FILE_ID_BOTH_DIR_INFO *siguiente(const FILE_ID_BOTH_DIR_INFO *entrada) {
+    if (!entrada->NextEntryOffset)
+        return NULL;
+    return (const FILE_ID_BOTH_DIR_INFO *)((const BYTE *)entrada + entrada->NextEntryOffset);
 }
 
-int borrarDirectorio(wchar_t *ruta, size_t largo) {
+// Visits a listed entry of the folder carpeta holds, whose path and separator fill ruta[0..base).
+// A file stays, and so does a folder whose path would not fit: *queda notes it. 1: go on, 0: stop.
+static int visitarEntrada(const FILE_ID_BOTH_DIR_INFO *entrada, wchar_t *ruta, size_t base,
+                          HANDLE carpeta, int *queda) {
+    const wchar_t *n = entrada->FileName;
+    const size_t largo = entrada->FileNameLength / sizeof(wchar_t);
+    if (n[0] == L'.' && (largo == 1 || (largo == 2 && n[1] == L'.')))
+        return 1;
+    if (!(entrada->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        LARGO_PREFIJO + base + largo >= LARGO_RUTA) {
+        *queda = 1;
+        return 1;
+    }
+    memcpy(ruta + base, n, largo * sizeof(wchar_t));
+    ruta[base + largo] = L'\0';
+    return borrarDirectorio(ruta, base + largo, carpeta);
+}
+
+int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre) {
     DatosTarea *tarea = tareaDelHilo;
     mostrarCarpeta(tarea, ruta, largo);
     tarea->carpetasRecorridas++;
     if (WaitForSingleObject(tarea->eventoCancelar, 2) != WAIT_TIMEOUT)
         return 0;
 
-    DWORD atributos = GetFileAttributesW(ruta);
-    if (!tarea->recorrerSistema && (atributos & FILE_ATTRIBUTE_SYSTEM))
+    // Held before anything is read: what is judged, removed and listed is the folder held.
+    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, DELETE | FILE_LIST_DIRECTORY);
+    if (carpeta == INVALID_HANDLE_VALUE)
         return 1;
-    if (!tarea->recorrerOcultas && (atributos & FILE_ATTRIBUTE_HIDDEN))
-        return 1;
-    if (borrarYContar(tarea, ruta))
-        return 1;
-    // Entering a link would walk outside the chosen root.
-    HANDLE retenida = retenerCarpeta(ruta, largo);
-    if (retenida == INVALID_HANDLE_VALUE)
-        return 1;
-
-    WIN32_FIND_DATAW entrada;
-    HANDLE listado = abrirListado(ruta, largo, &entrada);
-    if (listado == INVALID_HANDLE_VALUE) {
-        CloseHandle(retenida);
+    const DWORD atributos = GetFileAttributesW(ruta);
+    const int clase = saltada(tarea, atributos) ? DEJAR : clasificar(carpeta, atributos);
+    // An empty folder or a link goes before anything is listed.
+    if (clase != DEJAR && marcarParaBorrar(carpeta)) {
+        CloseHandle(carpeta); // it goes here
+        tarea->carpetasBorradas++;
         return 1;
     }
-    size_t base = largo;
-    if (!terminaEnSeparador(ruta, largo))
-        ruta[base++] = L'\\';
+    if (clase != ENTRAR) {
+        CloseHandle(carpeta);
+        return 1;
+    }
+
+    const int recorridas = tarea->carpetasRecorridas;
+    const int borradas = tarea->carpetasBorradas;
+    const size_t base = largo + !terminaEnSeparador(ruta, largo);
+    ruta[base - 1] = L'\\';
+    LONGLONG listado[LARGO_LISTADO / sizeof(LONGLONG)];
+    FILE_INFO_BY_HANDLE_CLASS pedido = FileIdBothDirectoryRestartInfo;
     int seguir = 1;
-    do {
-        if (!esSubcarpeta(&entrada))
-            continue;
-        size_t nombre = wcslen(entrada.cFileName);
-        // A child whose prefixed path would not fit is not visited, so it and its parent stay.
-        if (LARGO_PREFIJO + base + nombre >= LARGO_RUTA)
-            continue;
-        memcpy(ruta + base, entrada.cFileName, (nombre + 1) * sizeof(wchar_t));
-        seguir = borrarDirectorio(ruta, base + nombre);
-    } while (seguir && FindNextFileW(listado, &entrada));
-    FindClose(listado);
-    // Let go before the second attempt: the hold shares no delete, not even with this thread.
-    CloseHandle(retenida);
+    int queda = 0;
+    while (seguir && GetFileInformationByHandleEx(carpeta, pedido, listado, sizeof listado)) {
+        pedido = FileIdBothDirectoryInfo;
+        for (const FILE_ID_BOTH_DIR_INFO *e = (FILE_ID_BOTH_DIR_INFO *)listado; e && seguir;
+             e = siguiente(e))
+            seguir = visitarEntrada(e, ruta, base, carpeta, &queda);
+    }
+    const int completo = seguir && GetLastError() == ERROR_NO_MORE_FILES;
+    // Let go before the second attempt: the handle shares no delete, not even with this thread.
+    CloseHandle(carpeta);
     ruta[largo] = L'\0';
     if (!seguir)
         return 0;
-    borrarYContar(tarea, ruta);
+    // A listing cut short leaves what the folder holds unknown: no second attempt.
+    if (!completo)
+        return 1;
+    // A subfolder went when every folder visited below it went too.
+    queda = queda || tarea->carpetasRecorridas - recorridas != tarea->carpetasBorradas - borradas;
+    if (cepillarseDirectorio(ruta, largo, padre, !queda))
+        tarea->carpetasBorradas++;
     return 1;
 }
 
@@ -219,7 +283,7 @@ DWORD WINAPI ThreadProc(LPVOID parametro) {
     if (largo == 2 && ruta[1] == L':')
         ruta[largo++] = L'\\';
     ruta[largo] = L'\0';
-    DWORD resultado = borrarDirectorio(ruta, largo);
+    DWORD resultado = borrarDirectorio(ruta, largo, NULL);
     // The last folder visited may still be waiting for its turn on the screen.
     if (tareaDelHilo->ventanaProgreso)
         avisarVentana(tareaDelHilo);

@@ -34,9 +34,15 @@ extern DatosTarea *tareaDelHilo;
 
 DWORD WINAPI ThreadProc(LPVOID parametro);
 
-// Visits the folder whose plain path fills ruta[0..largo). ruta is a LARGO_RUTA buffer that the
-// visit extends in place for each child and restores before it returns. 1: go on, 0: stop.
-int borrarDirectorio(wchar_t *ruta, size_t largo);
+// Visits the folder whose plain path fills ruta[0..largo): the root when padre is NULL, else the
+// entry named by the path's last part in the folder padre holds open. ruta is a LARGO_RUTA buffer
+// that the visit extends in place for each child and restores before it returns. 1: go on, 0: stop.
+int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre);
 
-// One attempt to remove the folder at the plain path ruta. 1: removed, 0: not.
-int cepillarseDirectorio(const wchar_t *ruta);
+// One attempt to remove that folder (ruta and padre as above) through a handle of its own.
+// vacia: nothing in it stays, so a read-only mark may be taken off for the attempt. 1: removed.
+int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre, int vacia);
+
+// A link to a folder by its attributes and reparse tag: junctions and symbolic links are name
+// surrogates; under Wine a Linux link reads tag 0.
+int esEnlace(DWORD atributos, DWORD etiqueta);
