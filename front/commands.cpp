@@ -32,10 +32,32 @@ static int nombraCarpeta(const wchar_t *texto) {
     return wcslen(texto) < MAX_PATH && PathIsDirectoryW(texto);
 }
 
+// A link given as the root would be removed as a link, not swept: the user means the folders
+// inside it. Judged by its own entry, which is read without following it; a drive's root has none.
+static int esEnlaceDado(const wchar_t *texto) {
+    wchar_t nombre[LARGO_RUTA];
+    size_t largo = wcslen(texto);
+    while (largo > 0 && texto[largo - 1] == L'\\')
+        largo--;
+    if (largo == 0 || texto[largo - 1] == L':')
+        return 0;
+    wmemcpy(nombre, texto, largo);
+    nombre[largo] = L'\0';
+    WIN32_FIND_DATAW entrada;
+    HANDLE busqueda = FindFirstFileW(nombre, &entrada);
+    if (busqueda == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(busqueda);
+    return esEnlace(entrada.dwFileAttributes, entrada.dwReserved0);
+}
+
 static int confirmar(HWND ventana, const wchar_t *texto) {
     wchar_t mensaje[LARGO_MENSAJE];
-    if (!nombraCarpeta(texto)) {
-        swprintf(mensaje, LARGO_MENSAJE, L"%ls\r\n%ls", texto, L"Is not a folder.");
+    const wchar_t *rechazo = !nombraCarpeta(texto) ? L"Is not a folder."
+                             : esEnlaceDado(texto) ? L"Is a link to another folder."
+                                                   : NULL;
+    if (rechazo) {
+        swprintf(mensaje, LARGO_MENSAJE, L"%ls\r\n%ls", texto, rechazo);
         MessageBoxW(ventana, mensaje, TITULO_APLICACION, MB_ICONINFORMATION | MB_OK);
         return 0;
     }

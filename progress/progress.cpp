@@ -6,7 +6,7 @@
 DatosTarea *tareaActual;
 HANDLE hiloTrabajo;
 
-enum { PERIODO_SONDEO_MS = 500 };
+enum { PERIODO_SONDEO_MS = 500, PERIODO_CORTE_MS = 100 };
 
 // Closes what the run opened. Safe to call with any of them missing.
 static void liberarTarea(HWND ventana) {
@@ -96,19 +96,23 @@ static void alVencerTemporizador(HWND ventana) {
 
 // Waits for the worker while the window goes on answering and painting: a listing or a removal
 // can stall for seconds (a network share, a cloud folder), and Windows greys out a window that
-// does not answer as not responding.
+// does not answer as not responding. The call the worker is held in is cut short, and so is any it
+// starts before its next stop check, rather than left to the system's own timeout.
 static void esperarTrabajador(HWND ventana) {
-    // Messages already in the queue count too, not only those that come after the call.
-    while (MsgWaitForMultipleObjectsEx(1, &hiloTrabajo, INFINITE, QS_ALLINPUT,
-                                       MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1) {
+    DWORD despertar;
+    do {
+        CancelSynchronousIo(hiloTrabajo);
+        // Messages already in the queue count too, not only those that come after the call.
+        despertar = MsgWaitForMultipleObjectsEx(1, &hiloTrabajo, PERIODO_CORTE_MS, QS_ALLINPUT,
+                                                MWMO_INPUTAVAILABLE);
         MSG mensaje;
-        while (PeekMessageW(&mensaje, NULL, 0, 0, PM_REMOVE)) {
+        while (despertar == WAIT_OBJECT_0 + 1 && PeekMessageW(&mensaje, NULL, 0, 0, PM_REMOVE)) {
             if (IsDialogMessageW(ventana, &mensaje))
                 continue;
             TranslateMessage(&mensaje);
             DispatchMessageW(&mensaje);
         }
-    }
+    } while (despertar == WAIT_OBJECT_0 + 1 || despertar == WAIT_TIMEOUT);
 }
 
 // Also serves a close request: the worker must not outlive the window that owns its record.

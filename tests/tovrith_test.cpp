@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <vector>
@@ -14,24 +15,26 @@
 #include "progress/progress.h"
 #include "support.h"
 #include <imagehlp.h> // after windows.h
+#include <winioctl.h>
 #include <shlobj.h>
 
 namespace {
 
 // The program's code is linked in, so its platform calls go through this executable's imports,
 // some taken by the test. Each reports to `at`: "check" at the stop check (the only 2 ms wait;
-// `checks` counts them), "read" after an attribute read, "refused" after a failed removal, "list"
-// before a listing opens, "found" after it gives an entry (its name). Patterns are measured, and
-// nothing is read or removed once a stop is raised. realName is the platform's own function.
+// `checks` counts them), "read" after an attribute read, "list" before a folder's listing starts
+// (its path), "found" for each entry a listing gives (its name), "refused" after a removal that
+// failed (the path). Nothing is read, listed or removed once a stop is raised. realName is the
+// platform's own function.
 #define IMPORT(f)                                                                                  \
     extern "C" decltype(&f) __imp_##f;                                                             \
     const auto real##f = __imp_##f
 IMPORT(WaitForSingleObject);
 IMPORT(GetFileAttributesW);
-IMPORT(FindFirstFileExW);
-IMPORT(FindNextFileW);
-IMPORT(RemoveDirectoryW);
+IMPORT(GetFileInformationByHandleEx);
 IMPORT(SetFileInformationByHandle);
+IMPORT(DeviceIoControl);
+IMPORT(CancelSynchronousIo);
 IMPORT(GetProcAddress);
 IMPORT(MsgWaitForMultipleObjectsEx);
 IMPORT(GetTickCount64);
@@ -47,12 +50,23 @@ void report(const wchar_t *call, const std::wstring &path) {
     SetLastError(error);
 }
 
-// Windows refuses to remove a folder marked read-only; Wine keeps no such mark on a folder at
-// all. This models both: the marks are here, by \\?\ path, and a marked folder cannot go.
-std::set<std::wstring> readOnly;
+std::wstring pathOf(HANDLE file) {
+    wchar_t path[LARGO_RUTA] = L"";
+    GetFinalPathNameByHandleW(file, path, LARGO_RUTA, 0);
+    return path;
+}
 
-BOOL refused() {
-    SetLastError(ERROR_ACCESS_DENIED);
+// Windows refuses to remove a folder marked read-only, unless told to ignore the mark (Windows 10
+// 1809 and later); Wine keeps no such mark on a folder, and refuses to be told. This models both:
+// the marks are here, by \\?\ path, with the attribute writes each folder got.
+std::set<std::wstring> readOnly;
+std::map<std::wstring, int> markWrites;
+bool ignoringMarkWorks;
+// Mount points by \\?\ path, with the name their data gives: Wine makes none.
+std::map<std::wstring, std::wstring> mounted;
+
+BOOL failing(DWORD error) {
+    SetLastError(error);
     return FALSE;
 }
 
@@ -67,47 +81,72 @@ DWORD WINAPI reportedRead(LPCWSTR path) {
     EXPECT_FALSE(stopped) << "attributes read after the stop";
     const DWORD attributes = realGetFileAttributesW(path);
     report(L"read", path);
-    const bool marked = attributes != INVALID_FILE_ATTRIBUTES && readOnly.count(path);
-    return attributes | (marked ? FILE_ATTRIBUTE_READONLY : 0);
+    return attributes;
 }
 
-HANDLE WINAPI checkedFind(LPCWSTR path, FINDEX_INFO_LEVELS level, LPVOID found,
-                          FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags) {
-    EXPECT_GT((size_t)LARGO_RUTA, wcslen(path)) << "units in a pattern, its NUL not counted";
-    report(L"list", path);
-    HANDLE listing = realFindFirstFileExW(path, level, found, search, filter, flags);
-    if (listing != INVALID_HANDLE_VALUE)
-        report(L"found", ((WIN32_FIND_DATAW *)found)->cFileName);
-    return listing;
+BOOL WINAPI modelInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    EXPECT_FALSE(stopped) << "a folder read or listed after the stop";
+    const std::wstring path = pathOf(file);
+    if (kind == FileIdBothDirectoryRestartInfo)
+        report(L"list", path);
+    if (!realGetFileInformationByHandleEx(file, kind, info, size))
+        return FALSE;
+    if (kind == FileAttributeTagInfo && mounted.count(path)) {
+        ((FILE_ATTRIBUTE_TAG_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        ((FILE_ATTRIBUTE_TAG_INFO *)info)->ReparseTag = IO_REPARSE_TAG_MOUNT_POINT;
+    }
+    if (kind == FileBasicInfo && readOnly.count(path))
+        ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    const bool listing = kind == FileIdBothDirectoryRestartInfo || kind == FileIdBothDirectoryInfo;
+    for (auto *e = (FILE_ID_BOTH_DIR_INFO *)info; listing && e;
+         e = e->NextEntryOffset ? (FILE_ID_BOTH_DIR_INFO *)((BYTE *)e + e->NextEntryOffset) : 0)
+        report(L"found", std::wstring(e->FileName, e->FileNameLength / sizeof(wchar_t)));
+    return TRUE;
 }
 
-BOOL WINAPI reportedNext(HANDLE listing, LPWIN32_FIND_DATAW found) {
-    const BOOL more = realFindNextFileW(listing, found);
-    if (more)
-        report(L"found", found->cFileName);
-    return more;
-}
-
-BOOL WINAPI modelRemove(LPCWSTR path) {
-    EXPECT_FALSE(stopped) << "a removal attempt after the stop";
-    const BOOL removed = readOnly.count(path) ? refused() : realRemoveDirectoryW(path);
-    if (!removed)
-        report(L"refused", path);
-    return removed;
+// A mount point's data: its tag, sizes, where its two names start and their sizes, the names.
+BOOL WINAPI modelMount(HANDLE file, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                       LPDWORD got, LPOVERLAPPED overlapped) {
+    const auto mount = mounted.find(pathOf(file));
+    if (code != FSCTL_GET_REPARSE_POINT || mount == mounted.end())
+        return realDeviceIoControl(file, code, in, inSize, out, outSize, got, overlapped);
+    const WORD name = (WORD)(mount->second.size() * sizeof(wchar_t));
+    const WORD header[] = {LOWORD(IO_REPARSE_TAG_MOUNT_POINT),
+                           HIWORD(IO_REPARSE_TAG_MOUNT_POINT),
+                           (WORD)(8 + name + 4),
+                           0,
+                           0,
+                           name,
+                           (WORD)(name + 2),
+                           0};
+    memcpy(out, header, sizeof header);
+    memcpy((BYTE *)out + sizeof header, (mount->second + L'\0' + L'\0').c_str(), name + 4);
+    *got = sizeof header + name + 4;
+    return TRUE;
 }
 
 BOOL WINAPI modelSetInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
-    wchar_t path[LARGO_RUTA] = L"";
-    GetFinalPathNameByHandleW(file, path, LARGO_RUTA, 0);
+    const std::wstring path = pathOf(file);
+    const bool ignoringMark = kind == (FILE_INFO_BY_HANDLE_CLASS)21; // FileDispositionInfoEx
+    const bool removal = ignoringMark || kind == FileDispositionInfo;
+    EXPECT_FALSE(stopped && removal) << "a removal after the stop";
     const DWORD attributes = kind == FileBasicInfo ? ((FILE_BASIC_INFO *)info)->FileAttributes : 0;
+    markWrites[path] += kind == FileBasicInfo;
     if (attributes) // 0 leaves them as they are
         readOnly.erase(path);
     if (attributes & FILE_ATTRIBUTE_READONLY)
         readOnly.insert(path);
-    EXPECT_FALSE(stopped && kind == FileDispositionInfo) << "a removal after the stop";
-    if (kind == FileDispositionInfo && readOnly.count(path))
-        return refused();
-    return realSetFileInformationByHandle(file, kind, info, size);
+    if (ignoringMark && !ignoringMarkWorks)
+        return failing(ERROR_INVALID_PARAMETER);
+    FILE_DISPOSITION_INFO remove = {TRUE};
+    const BOOL done =
+        kind == FileDispositionInfo && readOnly.count(path) ? failing(ERROR_ACCESS_DENIED)
+        : ignoringMark
+            ? realSetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove)
+            : realSetFileInformationByHandle(file, kind, info, size);
+    if (!done && removal)
+        report(L"refused", path);
+    return done;
 }
 
 // The visits count from 1.
@@ -159,15 +198,20 @@ struct Case {
     std::wstring after, windows = L""; // under Wine, and on Windows where it differs
     int stop = 0;                      // the visit whose check finds the stop raised
     // Another program moves this folder away and puts a link to a folder outside the tree in its
-    // place, after (before a listing) the call on a path ending so. A hold refuses it.
+    // place, at the nth call on a path ending so: a Windows program (MoveFileW), which a held
+    // folder refuses, or one that ignores share modes (/bin/mv), as setting a junction on a held
+    // folder does on Windows.
     const wchar_t *folder = L"", *call = L"", *path = L"";
     DWORD refused = 0;
-    int nth = 1; // the swap comes at this matching call
+    int nth = 1;
+    bool ignoresSharing = false;
 };
 
 TEST(Sweep, SmallTrees) {
     const wchar_t *const swapped = L"exit 1, visited 2, removed 0: a/",
-                         *windows = L"exit 1, visited 2, removed 2: -";
+                         *windows = L"exit 1, visited 2, removed 2: -",
+                         *held = L"exit 1, visited 3, removed 0: a/ a/b/ a/b/f",
+                         *moved = L"exit 1, visited 3, removed 1: a/";
     const Case cases[] = {
         // An empty folder goes on the first attempt; one emptied by its children on the second.
         {L"", L"", true, true, L"exit 1, visited 1, removed 1: -"},
@@ -189,19 +233,27 @@ TEST(Sweep, SmallTrees) {
         {L"F/:s F/x/", L"", true, false, L"exit 1, visited 3, removed 3: -"},
         // A link is never entered. Windows removes it; Wine cannot while its target holds anything.
         {L"a/:l", L"", true, true, swapped, windows},
-        // Nor is one put in a folder's place at any moment of its visit: after its attributes are
-        // read, after its first removal attempt fails, or after its parent's listing gave it.
-        {L"a/b/f", L"", true, true, swapped, windows, 0, L"a", L"read", L"\\a"},
-        {L"a/b/f", L"", true, true, swapped, windows, 0, L"a", L"refused", L"\\a"},
+        // Nor is one put in a folder's place: once the folder is held (before its attributes are
+        // read, its first removal is tried and it is listed) the move is refused.
+        {L"a/b/f", L"", true, true, held, L"", 0, L"a", L"read", L"\\a", ERROR_SHARING_VIOLATION},
+        {L"a/b/f", L"", true, true, held, L"", 0, L"a", L"refused", L"\\a",
+         ERROR_SHARING_VIOLATION},
+        {L"a/b/f", L"", true, true, held, L"", 0, L"a", L"list", L"\\a", ERROR_SHARING_VIOLATION},
+        // Before that, after its parent's listing gave it, a link takes its place.
         {L"a/b/f", L"", true, true, L"exit 1, visited 3, removed 0: a/ a/b/",
          L"exit 1, visited 3, removed 3: -", 0, L"a/b", L"found", L"b"},
-        // Right before its listing opens, it is held: the move is refused.
-        {L"a/b/f", L"", true, true, L"exit 1, visited 3, removed 0: a/ a/b/ a/b/f", L"", 0, L"a",
-         L"list", L"\\a\\*", ERROR_SHARING_VIOLATION},
-        {L"a/b/f", L"", true, true, L"exit 1, visited 3, removed 0: a/ a/b/ a/b/f", L"", 0, L"a",
-         L"read", L"\\a", ERROR_SHARING_VIOLATION, 2},
+        // A program that ignores share modes moves a held folder away and links its name outside:
+        // at its child's stop check, at its own listing, and between its child's first removal
+        // attempt and that child's listing. What the walk holds stays what it opened; Wine decides
+        // what goes of the folder moved away.
+        {L"a/inner/", L"", true, true, moved, L"", 0, L"a", L"check", L"", 0, 3, true},
+        {L"a/inner/", L"", true, true, moved, L"", 0, L"a", L"list", L"\\a", 0, 1, true},
+        {L"a/inner/x/", L"", true, true, L"exit 1, visited 4, removed 1: a/", L"", 0, L"a",
+         L"refused", L"\\a\\inner", 0, 1, true},
     };
     for (const Case &c : cases) {
+        if (c.ignoresSharing && !onWine)
+            continue; // such a program is Linux's
         const Scratch root;
         ASSERT_TRUE(makeTree(root, c.tree) && makeTree(root + L"-target", L"inner/ keep"))
             << c.tree;
@@ -214,8 +266,17 @@ TEST(Sweep, SmallTrees) {
             if (refused != ERROR_INVALID_FUNCTION || wcscmp(call, c.call) ||
                 !endsWith(path, c.path) || ++matched < c.nth)
                 return;
-            const std::wstring folder = root + L"\\" + c.folder;
-            refused = MoveFileW(folder.c_str(), (root + L"-moved").c_str()) ? 0 : GetLastError();
+            const std::wstring folder = root + L"\\" + c.folder, moved = root + L"-moved";
+            const size_t cut = root.rfind(L'\\');
+            const std::wstring name = root.substr(cut + 1);
+            if (c.ignoresSharing)
+                refused =
+                    runUntil(L"Z:\\bin\\mv " + name + L"/" + c.folder + L" " + name + L"-moved",
+                             root.substr(0, cut), moved, true)
+                        ? 0
+                        : ERROR_GEN_FAILURE;
+            else
+                refused = MoveFileW(folder.c_str(), moved.c_str()) ? 0 : GetLastError();
             if (!refused)
                 makeTree(root, c.folder + std::wstring(L"/:l"));
         };
@@ -240,9 +301,8 @@ std::wstring chain(std::wstring path, size_t length, size_t most) {
 }
 
 // A folder is visited only when its path with the \\?\ prefix and a NUL fits a path buffer: no
-// longer path is ever formed, nor one cut short (gggg starts like ggggg), typed or found. A
-// listing pattern needs two units more: ffff goes on the first attempt, and eeee, which holds a
-// file, is not listed.
+// longer path is ever formed, nor one cut short (gggg starts like ggggg), typed or found. ffff
+// goes on the first attempt; eeee holds a file.
 // The deepest nesting the buffers allow, about 1,280 levels, takes minutes under Wine, where every
 // open costs in proportion to its depth. What it needs is stack for each level: a quarter of the
 // levels run on a quarter of the stack reserved in tovrith.exe (Wine gives a thread at least 1 MiB,
@@ -289,20 +349,64 @@ TEST(Sweep, RandomTreesFollowTheRules) {
     }
 }
 
-// Windows refuses to remove a folder marked read-only; Explorer removes it. An empty one goes,
-// one that stays keeps its mark (the marks and the refusal are modelled: see readOnly).
+// Windows refuses to remove a folder marked read-only; Explorer removes it. An empty one goes, by
+// a removal told to ignore the mark or, where that is refused, with the mark taken off for its
+// second attempt, and put back if it still cannot go (something is put in e then). One that stays
+// keeps its mark and gets no attribute write at all.
 TEST(Sweep, ReadOnlyEmptyFoldersGo) {
     const Scratch root;
-    ASSERT_TRUE(makeTree(root, L"a/ b/f c/d/"));
     const std::wstring marked = L"\\\\?\\" + root + L"\\";
-    readOnly = {marked + L"a", marked + L"b", marked + L"c"};
-    EXPECT_EQ(L"exit 1, visited 5, removed 3: b/ b/f", sweep(root, true, true));
-    EXPECT_EQ(std::set<std::wstring>{marked + L"b"}, readOnly);
+    const struct {
+        bool ignoring;
+        const wchar_t *after, *writes, *marks;
+    } cases[] = {{false, L"exit 1, visited 6, removed 3: b/ b/f e/ e/late", L"a1 c1 e2 ", L"b e "},
+                 {true, L"exit 1, visited 6, removed 4: b/ b/f", L"", L"b "}};
+    for (const auto &c : cases) {
+        ASSERT_TRUE(makeTree(root, L"a/ b/f c/d/ e/"));
+        readOnly = {marked + L"a", marked + L"b", marked + L"c", marked + L"e"};
+        markWrites.clear();
+        ignoringMarkWorks = c.ignoring;
+        int refusals = 0;
+        at = [&](const wchar_t *call, const std::wstring &path) {
+            if (!wcscmp(call, L"refused") && path == marked + L"e" && ++refusals == 2)
+                makeTree(root, L"e/late");
+        };
+        EXPECT_EQ(c.after, sweep(root, true, true)) << c.ignoring;
+        std::wstring writes, marks;
+        for (const auto &w : markWrites)
+            writes +=
+                w.second ? w.first.substr(marked.size()) + std::to_wstring(w.second) + L" " : L"";
+        for (const std::wstring &m : readOnly)
+            marks += GetFileAttributesW(m.c_str()) != INVALID_FILE_ATTRIBUTES
+                         ? m.substr(marked.size()) + L" "
+                         : L"";
+        EXPECT_EQ(c.writes, writes) << "attribute writes by folder";
+        EXPECT_EQ(c.marks, marks) << "marked folders left";
+        DeleteFileW((root + L"\\e\\late").c_str());
+    }
+    ignoringMarkWorks = false;
     // A read-only file is never removed as a folder.
     ASSERT_TRUE(makeTree(root, L"g"));
     readOnly = {marked + L"g"};
     EXPECT_EQ(L"exit 1, visited 1, removed 0: b/ b/f g", sweep(root, true, true, root + L"\\g"));
     readOnly.clear();
+}
+
+// A volume mounted at a folder is another drive: neither removed nor entered. A junction is a
+// link: never entered (this one, a folder holding another, cannot go). A folder another program
+// holds without sharing delete (a command prompt's current folder) cannot go, but is listed.
+TEST(Sweep, MountPointsAndFoldersHeldElsewhere) {
+    const Scratch root;
+    ASSERT_TRUE(makeTree(root, L"vol/ j/x/ held/sub/"));
+    const std::wstring at = L"\\\\?\\" + root + L"\\";
+    mounted = {{at + L"vol", L"\\??\\Volume{0c4f7a56-1c2e-11ef-9a3e-806e6f6e6963}\\"},
+               {at + L"j", L"\\??\\C:\\elsewhere"}};
+    HANDLE held = CreateFileW((root + L"\\held").c_str(), FILE_LIST_DIRECTORY,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    EXPECT_EQ(L"exit 1, visited 5, removed 1: held/ j/ j/x/ vol/", sweep(root, true, true));
+    CloseHandle(held);
+    mounted.clear();
 }
 
 // A drive made for the test, its root hidden and system as on Windows (Wine keeps a folder's DOS
@@ -381,6 +485,18 @@ FARPROC WINAPI lookUp(HMODULE module, LPCSTR name) {
     return realGetProcAddress(module, name);
 }
 
+// Each call that cuts the worker's stalled call short: whose thread it names, and whether the stop
+// was raised by then.
+std::set<std::wstring> cancels;
+DWORD workerId;
+
+BOOL WINAPI recordCancel(HANDLE thread) {
+    const bool raised = !WaitForSingleObject(task.eventoCancelar, 0);
+    cancels.insert(std::wstring(GetThreadId(thread) == workerId ? L"the worker" : L"another") +
+                   (raised ? L" after the stop" : L" BEFORE THE STOP"));
+    return realCancelSynchronousIo(thread);
+}
+
 // The worker's clock stands still: once it has sent the window its first folder, only the
 // window's own poll brings it a newer one.
 ULONGLONG WINAPI stillClock() {
@@ -402,10 +518,10 @@ DWORD WINAPI tickFirst(DWORD n, const HANDLE *h, DWORD ms, DWORD wake, DWORD fla
 bool takeImports() {
     take(&__imp_WaitForSingleObject, gatedWait);
     take(&__imp_GetFileAttributesW, reportedRead);
-    take(&__imp_FindFirstFileExW, checkedFind);
-    take(&__imp_FindNextFileW, reportedNext);
-    take(&__imp_RemoveDirectoryW, modelRemove);
+    take(&__imp_GetFileInformationByHandleEx, modelInfo);
     take(&__imp_SetFileInformationByHandle, modelSetInfo);
+    take(&__imp_DeviceIoControl, modelMount);
+    take(&__imp_CancelSynchronousIo, recordCancel);
     take(&__imp_GetProcAddress, lookUp);
     take(&__imp_MsgWaitForMultipleObjectsEx, tickFirst);
     return take(&__imp_GetTickCount64, stillClock);
@@ -444,6 +560,7 @@ TEST(Progress, RunsCancelsAndReports) {
         task.carpetasRecorridas = task.carpetasBorradas = 1000; // every run starts them at 0
         shown.clear();
         asked = {};
+        cancels.clear();
         ticked = false;
         gate();
         at = [&](const wchar_t *call, const std::wstring &) {
@@ -454,8 +571,8 @@ TEST(Progress, RunsCancelsAndReports) {
             EXPECT_EQ(folder, lineBy(folder));
             if (checks == 2)
                 return;
-            worker = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE,
-                                GetCurrentThreadId());
+            workerId = GetCurrentThreadId();
+            worker = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, workerId);
             PostMessageW(c.message == WM_KEYDOWN ? button : window, c.message, c.wParam, 0);
             if (c.box != canceled)
                 return Sleep(700); // past the window's next poll
@@ -475,6 +592,10 @@ TEST(Progress, RunsCancelsAndReports) {
                                 std::to_wstring(asked.StateMask) + L" " +
                                 std::to_wstring(asked.Version))
             << "the timer request kept while hidden (control, state, version)";
+        EXPECT_EQ(c.box == canceled ? std::set<std::wstring>{L"the worker after the stop"}
+                                    : std::set<std::wstring>{},
+                  cancels)
+            << "calls that cut a stalled call short";
         DestroyWindow(task.ventanaPrincipal);
     }
     UnhookWindowsHookEx(hook);
@@ -533,17 +654,31 @@ TEST_F(Front, FirstStateKeysAndBrowse) {
 }
 
 // The folder test takes paths shorter than 260 units on Windows; Wine's takes longer ones, so the
-// program sets the limit itself. The field gives at most 2,598 characters. No to the confirmation
-// leaves the tree and the field as they were.
+// program sets the limit itself. The field gives at most 2,598 characters. A link given as the
+// root is refused; a folder below one is not. No to the confirmation leaves the tree and the field
+// as they were.
 TEST_F(Front, RefusesWhatIsNotAFolderAndNoChangesNothing) {
     const Scratch root;
     const std::wstring a(259 - root.size(), L'a'), b(258 - root.size(), L'b'), c(2700, L'c');
     const std::wstring longest = root + L"\\" + b, tooLong = root + L"\\" + a;
-    ASSERT_TRUE(makeTree(root, a + L"/ " + b + L"/ file"));
-    for (const std::wstring &typed : {std::wstring(), root + L"\\file", root + L"\\no", tooLong, c})
-        EXPECT_EQ(SAID + typed.substr(0, 2598) + L"\r\nIs not a folder.", proceed(typed, IDOK));
+    const std::wstring tree = a + L"/ " + b + L"/ file link/";
+    ASSERT_TRUE(makeTree(root, a + L"/ " + b + L"/ file link/:l"));
+    const std::pair<std::wstring, const wchar_t *> refusals[] = {
+        {L"", L"Is not a folder."},
+        {root + L"\\file", L"Is not a folder."},
+        {root + L"\\no", L"Is not a folder."},
+        {tooLong, L"Is not a folder."},
+        {c, L"Is not a folder."},
+        {root + L"\\link", L"Is a link to another folder."},
+        {root + L"\\link\\", L"Is a link to another folder."}};
+    for (const auto &r : refusals) {
+        EXPECT_EQ(SAID + r.first.substr(0, 2598) + L"\r\n" + r.second, proceed(r.first, IDOK));
+        EXPECT_EQ(r.first, text(program.main, IDC_CARPETA));
+    }
+    EXPECT_EQ(confirmation(root + L"\\link\\inner"), proceed(root + L"\\link\\inner", IDNO));
     EXPECT_EQ(confirmation(longest), proceed(longest, IDNO));
-    EXPECT_EQ(a + L"/ " + b + L"/ file", readTree(root));
+    EXPECT_EQ(tree, readTree(root));
+    EXPECT_EQ(L"inner/ keep", readTree(root + L"-target")) << "the link's target";
     EXPECT_EQ(longest, text(program.main, IDC_CARPETA));
 }
 
