@@ -352,18 +352,19 @@ TEST(Sweep, RandomTreesFollowTheRules) {
 // Windows refuses to remove a folder marked read-only; Explorer removes it. An empty one goes, by
 // a removal told to ignore the mark or, where that is refused, with the mark taken off for its
 // second attempt, and put back if it still cannot go (something is put in e then). One that stays
-// keeps its mark and gets no attribute write at all.
+// (b holds a file, h a folder that stays) keeps its mark and gets no attribute write at all.
 TEST(Sweep, ReadOnlyEmptyFoldersGo) {
     const Scratch root;
     const std::wstring marked = L"\\\\?\\" + root + L"\\";
     const struct {
         bool ignoring;
         const wchar_t *after, *writes, *marks;
-    } cases[] = {{false, L"exit 1, visited 6, removed 3: b/ b/f e/ e/late", L"a1 c1 e2 ", L"b e "},
-                 {true, L"exit 1, visited 6, removed 4: b/ b/f", L"", L"b "}};
+    } cases[] = {{false, L"exit 1, visited 8, removed 3: b/ b/f e/ e/late h/ h/i/ h/i/f",
+                  L"a1 c1 e2 ", L"b e h "},
+                 {true, L"exit 1, visited 8, removed 4: b/ b/f h/ h/i/ h/i/f", L"", L"b h "}};
     for (const auto &c : cases) {
-        ASSERT_TRUE(makeTree(root, L"a/ b/f c/d/ e/"));
-        readOnly = {marked + L"a", marked + L"b", marked + L"c", marked + L"e"};
+        ASSERT_TRUE(makeTree(root, L"a/ b/f c/d/ e/ h/i/f"));
+        readOnly = {marked + L"a", marked + L"b", marked + L"c", marked + L"e", marked + L"h"};
         markWrites.clear();
         ignoringMarkWorks = c.ignoring;
         int refusals = 0;
@@ -388,7 +389,8 @@ TEST(Sweep, ReadOnlyEmptyFoldersGo) {
     // A read-only file is never removed as a folder.
     ASSERT_TRUE(makeTree(root, L"g"));
     readOnly = {marked + L"g"};
-    EXPECT_EQ(L"exit 1, visited 1, removed 0: b/ b/f g", sweep(root, true, true, root + L"\\g"));
+    EXPECT_EQ(L"exit 1, visited 1, removed 0: b/ b/f g h/ h/i/ h/i/f",
+              sweep(root, true, true, root + L"\\g"));
     readOnly.clear();
 }
 
