@@ -3,7 +3,6 @@
 #include <string.h>
 #include <wchar.h>
 #include <winioctl.h>
-#include <winternl.h>
 
 #if defined(_MSC_VER)
 #define NO_EN_LINEA __declspec(noinline)
@@ -24,7 +23,7 @@ enum { LARGO_LISTADO = 4096 };
 // Removal that ignores a read-only mark: Windows 10 1809 and later (the program is built for 7).
 static const FILE_INFO_BY_HANDLE_CLASS BORRADO_EX = (FILE_INFO_BY_HANDLE_CLASS)21;
 enum { BORRAR_IGNORANDO_MARCA = 0x1 | 0x10 };
-static const NTSTATUS COMPARTIDA_SIN_BORRAR = (NTSTATUS)0xC0000043; // STATUS_SHARING_VIOLATION
+static const NTSTATUS NO_HAY_MAS = (NTSTATUS)0x80000006; // STATUS_NO_MORE_FILES
 
 static int terminaEnSeparador(const wchar_t *ruta, size_t largo) {
     return largo > 0 && ruta[largo - 1] == L'\\';
@@ -32,11 +31,11 @@ static int terminaEnSeparador(const wchar_t *ruta, size_t largo) {
 
 // Opens the folder itself, never a link's target, and only a folder: the root by its path, any
 // other by its own name in the folder its parent's handle holds, never by a path. It shares read
-// and write but not delete: while it is open nobody can rename or remove it. A folder opened to be
-// listed that another program holds without sharing delete (a command prompt's current folder) is
-// opened without DELETE: it is listed, and cannot go.
+// and write but not delete: while it is open nobody can rename or remove it. It asks for what it
+// needs and what it would like; where both are refused (another program holds the folder without
+// sharing delete, a command prompt's current folder; the user lacks a right), for what it needs.
 NO_EN_LINEA static HANDLE abrirCarpeta(const wchar_t *ruta, size_t largo, HANDLE padre,
-                                       ACCESS_MASK acceso) {
+                                       ACCESS_MASK necesario, ACCESS_MASK deseado) {
     wchar_t nt[LARGO_RUTA];
     UNICODE_STRING nombre;
     size_t inicio = largo;
@@ -56,19 +55,17 @@ NO_EN_LINEA static HANDLE abrirCarpeta(const wchar_t *ruta, size_t largo, HANDLE
     nombre.Length = nombre.MaximumLength = (USHORT)((largo - inicio) * sizeof(wchar_t));
     OBJECT_ATTRIBUTES objeto;
     InitializeObjectAttributes(&objeto, &nombre, OBJ_CASE_INSENSITIVE, padre, NULL);
-    for (;;) {
+    for (ACCESS_MASK acceso = necesario | deseado;; acceso = necesario) {
         IO_STATUS_BLOCK estado;
         HANDLE carpeta;
-        NTSTATUS resultado = NtCreateFile(
-            &carpeta, acceso | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &objeto, &estado, NULL, 0,
-            FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
-            FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, NULL, 0);
-        if (NT_SUCCESS(resultado))
+        if (NT_SUCCESS(NtCreateFile(&carpeta, acceso | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &objeto,
+                                    &estado, NULL, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                                    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+                                        FILE_OPEN_REPARSE_POINT,
+                                    NULL, 0)))
             return carpeta;
-        if (resultado != COMPARTIDA_SIN_BORRAR || !(acceso & FILE_LIST_DIRECTORY) ||
-            !(acceso & DELETE))
+        if (acceso == necesario)
             return INVALID_HANDLE_VALUE;
-        acceso &= ~DELETE;
     }
 }
 
@@ -108,9 +105,14 @@ enum { ENTRAR, ENLACE, DEJAR };
 // reparse point while the handle holds none is a link too. Under Wine a Linux link opens as its
 // target; on Windows the two read the same folder while it is held.
 NO_EN_LINEA static int clasificar(HANDLE carpeta, DWORD atributosNombre) {
-    FILE_ATTRIBUTE_TAG_INFO propia;
-    if (!GetFileInformationByHandleEx(carpeta, FileAttributeTagInfo, &propia, sizeof propia))
-        return DEJAR;
+    FILE_ATTRIBUTE_TAG_INFO propia = {};
+    // FAT and exFAT give no tags (they have no reparse points): their attributes alone say.
+    if (!GetFileInformationByHandleEx(carpeta, FileAttributeTagInfo, &propia, sizeof propia)) {
+        FILE_BASIC_INFO basica;
+        if (!GetFileInformationByHandleEx(carpeta, FileBasicInfo, &basica, sizeof basica))
+            return DEJAR;
+        propia.FileAttributes = basica.FileAttributes;
+    }
     const DWORD punto = FILE_ATTRIBUTE_REPARSE_POINT;
     if ((propia.FileAttributes & punto) && propia.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT &&
         montaVolumen(carpeta))
@@ -156,7 +158,7 @@ static int borrarSinMarca(HANDLE carpeta) {
 // A fresh handle: under Wine one that was listed through lets a folder that is not empty be
 // marked, and nothing goes.
 NO_EN_LINEA int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre, int vacia) {
-    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, DELETE | (vacia ? FILE_WRITE_ATTRIBUTES : 0));
+    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, DELETE, vacia ? FILE_WRITE_ATTRIBUTES : 0);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 0;
     const int borrada = marcarParaBorrar(carpeta) ||
@@ -192,21 +194,29 @@ static int saltada(const DatosTarea *tarea, DWORD atributos) {
            (!tarea->recorrerOcultas && (atributos & FILE_ATTRIBUTE_HIDDEN));
 }
 
-static const FILE_ID_BOTH_DIR_INFO *siguiente(const FILE_ID_BOTH_DIR_INFO *entrada) {
-    if (!entrada->NextEntryOffset)
+// Fills listado with the next entries of the held folder's listing, from its start if asked;
+// STATUS_NO_MORE_FILES once it has given them all.
+static NTSTATUS listar(HANDLE carpeta, LONGLONG *listado, BOOLEAN desdeElPrincipio) {
+    IO_STATUS_BLOCK estado;
+    return NtQueryDirectoryFile(carpeta, NULL, NULL, NULL, &estado, listado, LARGO_LISTADO,
+                                FileDirectoryInformation, FALSE, NULL, desdeElPrincipio);
+}
+
+static const EntradaDeListado *siguiente(const EntradaDeListado *entrada) {
+    if (!entrada->siguiente)
         return NULL;
-    return (const FILE_ID_BOTH_DIR_INFO *)((const BYTE *)entrada + entrada->NextEntryOffset);
+    return (const EntradaDeListado *)((const BYTE *)entrada + entrada->siguiente);
 }
 
 // Visits a listed entry of the folder carpeta holds, whose path and separator fill ruta[0..base).
 // A file stays, and so does a folder whose path would not fit: *queda notes it. 1: go on, 0: stop.
-static int visitarEntrada(const FILE_ID_BOTH_DIR_INFO *entrada, wchar_t *ruta, size_t base,
+static int visitarEntrada(const EntradaDeListado *entrada, wchar_t *ruta, size_t base,
                           HANDLE carpeta, int *queda) {
-    const wchar_t *n = entrada->FileName;
-    const size_t largo = entrada->FileNameLength / sizeof(wchar_t);
+    const wchar_t *n = entrada->nombre;
+    const size_t largo = entrada->largoNombre / sizeof(wchar_t);
     if (n[0] == L'.' && (largo == 1 || (largo == 2 && n[1] == L'.')))
         return 1;
-    if (!(entrada->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+    if (!(entrada->atributos & FILE_ATTRIBUTE_DIRECTORY) ||
         LARGO_PREFIJO + base + largo >= LARGO_RUTA) {
         *queda = 1;
         return 1;
@@ -224,7 +234,7 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre) {
         return 0;
 
     // Held before anything is read: what is judged, removed and listed is the folder held.
-    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, DELETE | FILE_LIST_DIRECTORY);
+    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, FILE_LIST_DIRECTORY, DELETE);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 1;
     const DWORD atributos = GetFileAttributesW(ruta);
@@ -245,16 +255,16 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre) {
     const size_t base = largo + !terminaEnSeparador(ruta, largo);
     ruta[base - 1] = L'\\';
     LONGLONG listado[LARGO_LISTADO / sizeof(LONGLONG)];
-    FILE_INFO_BY_HANDLE_CLASS pedido = FileIdBothDirectoryRestartInfo;
     int seguir = 1;
     int queda = 0;
-    while (seguir && GetFileInformationByHandleEx(carpeta, pedido, listado, sizeof listado)) {
-        pedido = FileIdBothDirectoryInfo;
-        for (const FILE_ID_BOTH_DIR_INFO *e = (FILE_ID_BOTH_DIR_INFO *)listado; e && seguir;
-             e = siguiente(e))
+    NTSTATUS resultado = listar(carpeta, listado, TRUE);
+    while (seguir && NT_SUCCESS(resultado)) {
+        for (const EntradaDeListado *e = (EntradaDeListado *)listado; e && seguir; e = siguiente(e))
             seguir = visitarEntrada(e, ruta, base, carpeta, &queda);
+        if (seguir)
+            resultado = listar(carpeta, listado, FALSE);
     }
-    const int completo = seguir && GetLastError() == ERROR_NO_MORE_FILES;
+    const int completo = resultado == NO_HAY_MAS;
     // Let go before the second attempt: the handle shares no delete, not even with this thread.
     CloseHandle(carpeta);
     ruta[largo] = L'\0';

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
 
 #include "../resources/ids.h"
 
@@ -42,6 +43,26 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre);
 // One attempt to remove that folder (ruta and padre as above) through a handle of its own.
 // vacia: nothing in it stays, so a read-only mark may be taken off for the attempt. 1: removed.
 int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre, int vacia);
+
+// One entry of a folder's listing in its most basic form, the one every file system gives
+// (FileDirectoryInformation): where the next entry starts (0: none), times and sizes, attributes,
+// the name's size in bytes and the name, not NUL-terminated.
+struct EntradaDeListado {
+    ULONG siguiente;
+    ULONG indice;
+    LARGE_INTEGER tiempos[4];
+    LARGE_INTEGER tamanos[2];
+    ULONG atributos;
+    ULONG largoNombre;
+    WCHAR nombre[1];
+};
+
+// Lists a folder through its handle; ntdll has it, no header of the toolchains declares it.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE carpeta, HANDLE evento,
+                                               PIO_APC_ROUTINE rutina, PVOID contexto,
+                                               PIO_STATUS_BLOCK estado, PVOID datos, ULONG largo,
+                                               FILE_INFORMATION_CLASS clase, BOOLEAN una,
+                                               PUNICODE_STRING patron, BOOLEAN desdeElPrincipio);
 
 // A link to a folder by its attributes and reparse tag: junctions and symbolic links are name
 // surrogates; under Wine a Linux link reads tag 0.
