@@ -100,10 +100,10 @@ NO_EN_LINEA static int montaVolumen(HANDLE carpeta) {
 enum { ENTRAR, ENLACE, DEJAR };
 
 // What the held folder is, by its handle: a folder to enter; a link, removed as a link and never
-// entered; or one left alone, neither removed nor entered: a volume mounted there, or one that
-// cannot be told. atributosNombre are read by its name after it was opened: a name that reads as a
-// reparse point while the handle holds none is a link too. Under Wine a Linux link opens as its
-// target; on Windows the two read the same folder while it is held.
+// entered; or one left alone, neither removed nor entered: a volume mounted there, one that cannot
+// be told, or one whose name, read after it was opened (atributosNombre), leads to a reparse point
+// the handle does not hold. Under Wine a Linux link opens as its target, which would go in its
+// place; on Windows the two read the same folder while it is held.
 NO_EN_LINEA static int clasificar(HANDLE carpeta, DWORD atributosNombre) {
     FILE_ATTRIBUTE_TAG_INFO propia = {};
     // FAT and exFAT give no tags (they have no reparse points): their attributes alone say.
@@ -117,9 +117,10 @@ NO_EN_LINEA static int clasificar(HANDLE carpeta, DWORD atributosNombre) {
     if ((propia.FileAttributes & punto) && propia.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT &&
         montaVolumen(carpeta))
         return DEJAR;
-    const int nombreEnlace = atributosNombre != INVALID_FILE_ATTRIBUTES &&
-                             (atributosNombre & punto) && !(propia.FileAttributes & punto);
-    return esEnlace(propia.FileAttributes, propia.ReparseTag) || nombreEnlace ? ENLACE : ENTRAR;
+    if (atributosNombre != INVALID_FILE_ATTRIBUTES && (atributosNombre & punto) &&
+        !(propia.FileAttributes & punto))
+        return DEJAR;
+    return esEnlace(propia.FileAttributes, propia.ReparseTag) ? ENLACE : ENTRAR;
 }
 
 // Marks the open folder to go when its handle closes; it goes only if it is empty or a link.

@@ -246,7 +246,8 @@ TEST(Sweep, SmallTrees) {
         {L"F/:h F/x/", L"", false, true, L"exit 1, visited 3, removed 3: -"},
         {L"F/:s F/x/", L"", false, true, L"exit 1, visited 2, removed 0: F/ F/x/"},
         {L"F/:s F/x/", L"", true, false, L"exit 1, visited 3, removed 3: -"},
-        // A link is never entered. Windows removes it; Wine cannot while its target holds anything.
+        // A link is never entered. Windows removes it; under Wine, where it opens as its target,
+        // it is left alone.
         {L"a/:l", L"", true, true, swapped, windows},
         // Nor is one put in a folder's place: once the folder is held (before its attributes are
         // read, its first removal is tried and it is listed) the move is refused.

@@ -163,7 +163,7 @@ std::wstring model(const std::wstring &description, bool system, bool hidden) {
     int visited = 0, removed = 0;
     // Whether the folder at path goes: visited and counted, then skipped by a filter, or removed
     // when nothing below it is kept. Every subfolder is visited, even after a file. Windows
-    // removes a link itself; Wine's RemoveDirectoryW fails while its target holds anything.
+    // removes a link itself; under Wine, where it opens as its target, it is left alone.
     std::function<bool(const std::wstring &)> goes = [&](const std::wstring &path) {
         visited++;
         const std::wstring marks = entries[path], prefix = path.empty() ? L"" : path + L"/";
