@@ -99,12 +99,16 @@ NO_EN_LINEA static int montaVolumen(HANDLE carpeta) {
 
 enum { ENTRAR, ENLACE, DEJAR };
 
-// What the held folder is, by its handle: a folder to enter; a link, removed as a link and never
-// entered; or one left alone, neither removed nor entered: a volume mounted there, one that cannot
-// be told, or one whose name, read after it was opened (atributosNombre), leads to a reparse point
-// the handle does not hold. Under Wine a Linux link opens as its target, which would go in its
-// place; on Windows the two read the same folder while it is held.
+// What the held folder is: a folder to enter; a link, removed as a link and never entered; or one
+// left alone, neither removed nor entered: a volume mounted there, one that cannot be told, or one
+// whose name leads to a reparse point its handle does not hold. atributosNombre are read by its
+// name once it is held: only a name that reads as a reparse point, or cannot be read, has its
+// handle asked what the folder is. Under Wine a Linux link opens as its target, which would go in
+// its place; on Windows the name and the handle read the same folder while it is held.
 NO_EN_LINEA static int clasificar(HANDLE carpeta, DWORD atributosNombre) {
+    const DWORD punto = FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!(atributosNombre & punto))
+        return ENTRAR;
     FILE_ATTRIBUTE_TAG_INFO propia = {};
     // FAT and exFAT give no tags (they have no reparse points): their attributes alone say.
     if (!GetFileInformationByHandleEx(carpeta, FileAttributeTagInfo, &propia, sizeof propia)) {
@@ -113,12 +117,10 @@ NO_EN_LINEA static int clasificar(HANDLE carpeta, DWORD atributosNombre) {
             return DEJAR;
         propia.FileAttributes = basica.FileAttributes;
     }
-    const DWORD punto = FILE_ATTRIBUTE_REPARSE_POINT;
     if ((propia.FileAttributes & punto) && propia.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT &&
         montaVolumen(carpeta))
         return DEJAR;
-    if (atributosNombre != INVALID_FILE_ATTRIBUTES && (atributosNombre & punto) &&
-        !(propia.FileAttributes & punto))
+    if (atributosNombre != INVALID_FILE_ATTRIBUTES && !(propia.FileAttributes & punto))
         return DEJAR;
     return esEnlace(propia.FileAttributes, propia.ReparseTag) ? ENLACE : ENTRAR;
 }
@@ -156,14 +158,15 @@ static int borrarSinMarca(HANDLE carpeta) {
     return 0;
 }
 
-// A fresh handle: under Wine one that was listed through lets a folder that is not empty be
-// marked, and nothing goes.
-NO_EN_LINEA int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre, int vacia) {
-    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, DELETE, vacia ? FILE_WRITE_ATTRIBUTES : 0);
+// The second attempt, for a folder whose listing found nothing that stays, through a fresh handle:
+// under Wine one that was listed through lets a folder that is not empty be marked, and nothing
+// goes. Only here may a read-only mark be taken off.
+NO_EN_LINEA int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre) {
+    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, DELETE, FILE_WRITE_ATTRIBUTES);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 0;
     const int borrada = marcarParaBorrar(carpeta) ||
-                        (vacia && GetLastError() == ERROR_ACCESS_DENIED && borrarSinMarca(carpeta));
+                        (GetLastError() == ERROR_ACCESS_DENIED && borrarSinMarca(carpeta));
     CloseHandle(carpeta); // a folder marked to go goes here
     return borrada;
 }
@@ -271,12 +274,10 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre) {
     ruta[largo] = L'\0';
     if (!seguir)
         return 0;
-    // A listing cut short leaves what the folder holds unknown: no second attempt.
-    if (!completo)
-        return 1;
-    // A subfolder went when every folder visited below it went too.
+    // A subfolder went when every folder visited below it went too. A folder that still holds
+    // anything, or whose listing was cut short, cannot go: no second attempt.
     queda = queda || tarea->carpetasRecorridas - recorridas != tarea->carpetasBorradas - borradas;
-    if (cepillarseDirectorio(ruta, largo, padre, !queda))
+    if (completo && !queda && cepillarseDirectorio(ruta, largo, padre))
         tarea->carpetasBorradas++;
     return 1;
 }

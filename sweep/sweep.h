@@ -40,9 +40,9 @@ DWORD WINAPI ThreadProc(LPVOID parametro);
 // that the visit extends in place for each child and restores before it returns. 1: go on, 0: stop.
 int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre);
 
-// One attempt to remove that folder (ruta and padre as above) through a handle of its own.
-// vacia: nothing in it stays, so a read-only mark may be taken off for the attempt. 1: removed.
-int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre, int vacia);
+// One attempt to remove that folder (ruta and padre as above), once nothing in it stays, through a
+// handle of its own. 1: removed.
+int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre);
 
 // One entry of a folder's listing in its most basic form, the one every file system gives
 // (FileDirectoryInformation): where the next entry starts (0: none), times and sizes, attributes,

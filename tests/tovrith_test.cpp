@@ -51,19 +51,20 @@ void report(const wchar_t *call, const std::wstring &path) {
     SetLastError(error);
 }
 
+// The plain path of an open file.
 std::wstring pathOf(HANDLE file) {
     wchar_t path[LARGO_RUTA] = L"";
     GetFinalPathNameByHandleW(file, path, LARGO_RUTA, 0);
-    return path;
+    return path + (wcsncmp(path, L"\\\\?\\", 4) ? 0 : 4);
 }
 
 // Windows refuses to remove a folder marked read-only, unless told to ignore the mark (Windows 10
 // 1809 and later); Wine keeps no such mark on a folder, and refuses to be told. This models both:
-// the marks are here, by \\?\ path, with the attribute writes each folder got.
+// the marks are here, by path, with the attribute writes each folder got.
 std::set<std::wstring> readOnly;
 std::map<std::wstring, int> markWrites;
 bool ignoringMarkWorks;
-// Mount points by \\?\ path, with the name their data gives: Wine makes none.
+// Mount points by plain path, with the name their data gives: Wine makes none.
 std::map<std::wstring, std::wstring> mounted;
 
 BOOL failing(DWORD error) {
@@ -78,11 +79,17 @@ DWORD WINAPI gatedWait(HANDLE object, DWORD ms) {
     return realWaitForSingleObject(object, ms);
 }
 
+// Windows reads no plain path of 260 units or more; with unreadable, the program reads none at all.
+bool unreadable;
+
 DWORD WINAPI reportedRead(LPCWSTR path) {
     EXPECT_FALSE(stopped) << "attributes read after the stop";
-    const DWORD attributes = realGetFileAttributesW(path);
+    const bool plain = wcsncmp(path, L"\\\\?\\", 4);
+    const DWORD attributes =
+        unreadable && plain ? INVALID_FILE_ATTRIBUTES : realGetFileAttributesW(path);
+    const DWORD mount = mounted.count(path) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
     report(L"read", path);
-    return attributes;
+    return attributes | mount;
 }
 
 NTSTATUS NTAPI reportedList(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine, PVOID context,
@@ -371,7 +378,7 @@ TEST(Sweep, RandomTreesFollowTheRules) {
 // (b holds a file, h a folder that stays) keeps its mark and gets no attribute write at all.
 TEST(Sweep, ReadOnlyEmptyFoldersGo) {
     const Scratch root;
-    const std::wstring marked = L"\\\\?\\" + root + L"\\";
+    const std::wstring marked = root + L"\\";
     const struct {
         bool ignoring;
         const wchar_t *after, *writes, *marks;
@@ -416,7 +423,7 @@ TEST(Sweep, ReadOnlyEmptyFoldersGo) {
 TEST(Sweep, MountPointsAndFoldersHeldElsewhere) {
     const Scratch root;
     ASSERT_TRUE(makeTree(root, L"vol/ j/x/ held/sub/"));
-    const std::wstring at = L"\\\\?\\" + root + L"\\";
+    const std::wstring at = root + L"\\";
     mounted = {{at + L"vol", L"\\??\\Volume{0c4f7a56-1c2e-11ef-9a3e-806e6f6e6963}\\"},
                {at + L"j", L"\\??\\C:\\elsewhere"}};
     HANDLE held = CreateFileW((root + L"\\held").c_str(), FILE_LIST_DIRECTORY,
@@ -425,11 +432,12 @@ TEST(Sweep, MountPointsAndFoldersHeldElsewhere) {
     EXPECT_EQ(L"exit 1, visited 5, removed 1: held/ j/ j/x/ vol/", sweep(root, true, true));
     CloseHandle(held);
     mounted.clear();
-    // Let go, on a drive that gives no reparse tags (FAT, exFAT): judged by attributes alone.
-    noTags = true;
+    // Let go, on a drive that gives no reparse tags (FAT, exFAT), with names that cannot be read:
+    // the handle's attributes alone say.
+    noTags = unreadable = true;
     ASSERT_TRUE(makeTree(root, L"f"));
     EXPECT_EQ(L"exit 1, visited 5, removed 4: f", sweep(root, true, true));
-    noTags = false;
+    noTags = unreadable = false;
 }
 
 // A drive made for the test, its root hidden and system as on Windows (Wine keeps a folder's DOS
