@@ -19,6 +19,7 @@
 extern "C" decltype(&WaitForSingleObject) __imp_WaitForSingleObject;
 extern "C" decltype(&GetFileAttributesW) __imp_GetFileAttributesW;
 extern "C" decltype(&NtCreateFile) __imp_NtCreateFile;
+extern "C" decltype(&NtQueryDirectoryFile) __imp_NtQueryDirectoryFile;
 extern "C" decltype(&GetFileInformationByHandleEx) __imp_GetFileInformationByHandleEx;
 extern "C" decltype(&SetFileInformationByHandle) __imp_SetFileInformationByHandle;
 extern "C" decltype(&DeviceIoControl) __imp_DeviceIoControl;
@@ -76,7 +77,7 @@ int measureFloor() {
 
 // Each platform call the engine makes, timed where it is imported. The information calls are
 // counted by the class asked for, a removal also by how it ended: under Wine one that is refused
-// costs far less than one that works, and the Ex call is always refused as unsupported. A folder
+// costs far less than one that works, and Wine 8 refuses the Ex call as unsupported. A folder
 // marked to go goes as its handle closes: that close is counted apart.
 enum {
     kWait,
@@ -100,8 +101,8 @@ const char *const kCallNames[kKinds] = {"stop-check wait",
                                         "GetFileAttributesW",
                                         "NtCreateFile",
                                         "GetFileInformationByHandleEx tag",
-                                        "GetFileInformationByHandleEx restart",
-                                        "GetFileInformationByHandleEx next",
+                                        "NtQueryDirectoryFile, first",
+                                        "NtQueryDirectoryFile, more",
                                         "GetFileInformationByHandleEx basic",
                                         "SetFileInformationByHandle removes",
                                         "SetFileInformationByHandle not empty",
@@ -129,8 +130,6 @@ int rowOf(int kind, BOOL done, DWORD error, HANDLE folder, FILE_INFO_BY_HANDLE_C
         return kind == kTag ? kBasicRead : kAttributeWrite;
     if (type == FileAttributeTagInfo)
         return kTag;
-    if (kind == kTag)
-        return type == FileIdBothDirectoryRestartInfo ? kListRestart : kListNext;
     if (done) {
         marked = folder;
         return kRemoves;
@@ -139,6 +138,12 @@ int rowOf(int kind, BOOL done, DWORD error, HANDLE folder, FILE_INFO_BY_HANDLE_C
         return kNotEmpty;
     return type != FileDispositionInfo && error == ERROR_INVALID_PARAMETER ? kExUnsupported
                                                                            : kRefused;
+}
+
+// The listing: its first entries, or more.
+int rowOf(int, NTSTATUS, DWORD, HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID,
+          ULONG, FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN restart) {
+    return restart ? kListRestart : kListNext;
 }
 
 // CloseHandle: the folder marked through this handle goes now.
@@ -191,6 +196,7 @@ int engine(const std::wstring &root, bool calls) {
         timeCalls<kWait>(__imp_WaitForSingleObject);
         timeCalls<kAttributes>(__imp_GetFileAttributesW);
         timeCalls<kOpen>(__imp_NtCreateFile);
+        timeCalls<kListRestart>(__imp_NtQueryDirectoryFile);
         timeCalls<kTag>(__imp_GetFileInformationByHandleEx);
         timeCalls<kRemoves>(__imp_SetFileInformationByHandle);
         timeCalls<kMountPoint>(__imp_DeviceIoControl);
