@@ -131,7 +131,7 @@ static int marcarParaBorrar(HANDLE carpeta) {
     DWORD ignorandoMarca = BORRAR_IGNORANDO_MARCA;
     if (SetFileInformationByHandle(carpeta, BORRADO_EX, &ignorandoMarca, sizeof ignorandoMarca))
         return 1;
-    // Older Windows, Wine and some file systems refuse the call itself.
+    // Older Windows, Wine 8 and some file systems refuse the call itself.
     if (GetLastError() == ERROR_DIR_NOT_EMPTY)
         return 0;
     FILE_DISPOSITION_INFO borrar = {TRUE};
