@@ -35,14 +35,17 @@ extern DatosTarea *tareaDelHilo;
 
 DWORD WINAPI ThreadProc(LPVOID parametro);
 
-// Visits the folder whose plain path fills ruta[0..largo): the root when padre is NULL, else the
-// entry named by the path's last part in the folder padre holds open. ruta is a LARGO_RUTA buffer
-// that the visit extends in place for each child and restores before it returns. 1: go on, 0: stop.
-int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre);
+// Visits the folder whose plain path fills ruta[0..largo): the entry named by the path's last part
+// in the folder padre holds open (for the root, padre is the folder that holds it, or NULL: by its
+// path). ruta is a LARGO_RUTA buffer that the visit extends in place for each child and restores
+// before it returns. atributosEntrada: what its parent's listing gave, all set for the root.
+// 1: go on, 0: stop.
+int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, DWORD atributosEntrada);
 
 // One attempt to remove that folder (ruta and padre as above), once nothing in it stays, through a
-// handle of its own. 1: removed.
-int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre);
+// handle of its own; idDeFiltro: which folder it is, for one a file-system filter owns, else 0.
+// 1: removed.
+int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre, ULONGLONG idDeFiltro);
 
 // One entry of a folder's listing in its most basic form, the one every file system gives
 // (FileDirectoryInformation): where the next entry starts (0: none), times and sizes, attributes,
