@@ -161,12 +161,16 @@ static int sinEtiquetas(DWORD error) {
            error == ERROR_NOT_SUPPORTED;
 }
 
+static DWORD conocidos(DWORD atributos) {
+    return atributos == INVALID_FILE_ATTRIBUTES ? 0 : atributos;
+}
+
 enum { ENTRAR, FILTRADA, ENLACE, DEJAR };
 
 // What the held folder is: a folder to enter; one a file-system filter owns (a cloud folder), to
 // be entered as its filter shows it; a link, removed as a link and never entered; or one left
 // alone, neither removed nor entered: a volume mounted there, one that cannot be told, or one whose
-// name leads to a reparse point its handle does not hold. Its handle is asked only where the
+// entry or name shows a reparse point its handle does not hold. Its handle is asked only where the
 // entry its parent's listing gave, or its name read once it is held, shows a reparse point (or
 // cannot be read): the root has no entry, atributosEntrada all set. Under Wine a Linux link opens
 // as its target, which would go in its place; on Windows name and handle agree while it is held.
@@ -184,8 +188,7 @@ NO_EN_LINEA static int clasificar(HANDLE carpeta, DWORD atributosEntrada, DWORD 
         propia.FileAttributes = basica.FileAttributes;
     }
     if (!(propia.FileAttributes & punto))
-        return atributosNombre != INVALID_FILE_ATTRIBUTES && (atributosNombre & punto) ? DEJAR
-                                                                                       : ENTRAR;
+        return (conocidos(atributosEntrada) | conocidos(atributosNombre)) & punto ? DEJAR : ENTRAR;
     if (propia.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT && montaVolumen(carpeta))
         return DEJAR;
     return esEnlace(propia.FileAttributes, propia.ReparseTag) ? ENLACE : FILTRADA;

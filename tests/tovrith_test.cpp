@@ -23,14 +23,15 @@ namespace {
 // The program's code is linked in, so its platform calls go through this executable's imports,
 // some taken by the test. Each reports to `at`: "check" at the stop check (the only 2 ms wait;
 // `checks` counts them), "read" after an attribute read, "list" before a folder's listing starts
-// (its path), "found" for each entry a listing gives (its name), "refused" after a removal that
-// failed (the path). Nothing is read, listed or removed once a stop is raised. realName is the
-// platform's own function.
+// (its path), "more" before it goes on, "found" for each entry it gives (its name), "refused" after
+// a removal that failed (the path). Nothing is read, listed or removed once a stop is raised.
+// realName is the platform's own function.
 #define IMPORT(f)                                                                                  \
     extern "C" decltype(&f) __imp_##f;                                                             \
     const auto real##f = __imp_##f
 IMPORT(WaitForSingleObject);
 IMPORT(GetFileAttributesW);
+IMPORT(NtCreateFile);
 IMPORT(NtQueryDirectoryFile);
 IMPORT(GetFileInformationByHandleEx);
 IMPORT(SetFileInformationByHandle);
@@ -60,12 +61,18 @@ std::wstring pathOf(HANDLE file) {
 
 // Windows refuses to remove a folder marked read-only, unless told to ignore the mark (Windows 10
 // 1809 and later); Wine keeps no such mark on a folder, and refuses to be told. This models both:
-// the marks are here, by path, and the attribute writes are counted.
+// the marks are here, by path, and the attribute writes and plain removals are counted.
 std::set<std::wstring> readOnly;
-int markWrites;
+int markWrites, plainRemovals;
 bool ignoringMarkWorks;
-// Mount points by plain path, with the name their data gives: Wine makes none.
-std::map<std::wstring, std::wstring> mounted;
+// Reparse points by plain path, with their tag and, for a mount point, the name its data gives:
+// Wine makes none. A cloud folder must never be listed or removed through a handle that opened it
+// as itself; those handles are here.
+std::map<std::wstring, std::pair<DWORD, std::wstring>> reparse;
+std::set<HANDLE> asItself;
+// Folders the user may remove but not list, by plain path.
+std::set<std::wstring> unlistable;
+const DWORD CLOUD = 0x9000001A; // IO_REPARSE_TAG_CLOUD
 
 BOOL failing(DWORD error) {
     SetLastError(error);
@@ -87,18 +94,44 @@ DWORD WINAPI reportedRead(LPCWSTR path) {
     const bool plain = wcsncmp(path, L"\\\\?\\", 4);
     const DWORD attributes =
         unreadable && plain ? INVALID_FILE_ATTRIBUTES : realGetFileAttributesW(path);
-    const DWORD mount = mounted.count(path) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
     report(L"read", path);
-    return attributes | mount;
+    return attributes | (reparse.count(path) ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
 }
+
+NTSTATUS NTAPI recordedOpen(PHANDLE folder, ACCESS_MASK access, POBJECT_ATTRIBUTES name,
+                            PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
+                            ULONG share, ULONG disposition, ULONG options, PVOID ea, ULONG eaSize) {
+    const std::wstring path = pathOf(name->RootDirectory) + L"\\" +
+                              std::wstring(name->ObjectName->Buffer, name->ObjectName->Length / 2);
+    if (unlistable.count(path) && (access & FILE_LIST_DIRECTORY))
+        return (NTSTATUS)0xC0000022; // STATUS_ACCESS_DENIED
+    const NTSTATUS opened = realNtCreateFile(folder, access, name, status, size, attributes, share,
+                                             disposition, options, ea, eaSize);
+    if (NT_SUCCESS(opened) && (options & FILE_OPEN_REPARSE_POINT))
+        asItself.insert(*folder);
+    else if (NT_SUCCESS(opened))
+        asItself.erase(*folder);
+    return opened;
+}
+
+void expectNotAsItself(HANDLE folder, const std::wstring &path, const char *what) {
+    const auto r = reparse.find(path);
+    EXPECT_FALSE(r != reparse.end() && r->second.first == CLOUD && asItself.count(folder))
+        << "a cloud folder " << what << " as itself";
+}
+
+// A listing is cut short after its first call, as Cancel's cut of a stalled call cuts it.
+bool cutListings;
 
 NTSTATUS NTAPI reportedList(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine, PVOID context,
                             PIO_STATUS_BLOCK status, PVOID entries, ULONG size,
                             FILE_INFORMATION_CLASS kind, BOOLEAN one, PUNICODE_STRING pattern,
                             BOOLEAN restart) {
     EXPECT_FALSE(stopped) << "a folder listed after the stop";
-    if (restart)
-        report(L"list", pathOf(folder));
+    expectNotAsItself(folder, pathOf(folder), "listed");
+    report(restart ? L"list" : L"more", pathOf(folder));
+    if (cutListings && !restart)
+        return (NTSTATUS)0xC0000120; // STATUS_CANCELLED
     const NTSTATUS listed = realNtQueryDirectoryFile(folder, event, routine, context, status,
                                                      entries, size, kind, one, pattern, restart);
     for (auto *e = (EntradaDeListado *)entries; NT_SUCCESS(listed) && e;
@@ -117,9 +150,9 @@ BOOL WINAPI modelInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, 
         return failing(ERROR_INVALID_PARAMETER);
     if (!realGetFileInformationByHandleEx(file, kind, info, size))
         return FALSE;
-    if (kind == FileAttributeTagInfo && mounted.count(path)) {
+    if (kind == FileAttributeTagInfo && reparse.count(path)) {
         ((FILE_ATTRIBUTE_TAG_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-        ((FILE_ATTRIBUTE_TAG_INFO *)info)->ReparseTag = IO_REPARSE_TAG_MOUNT_POINT;
+        ((FILE_ATTRIBUTE_TAG_INFO *)info)->ReparseTag = reparse[path].first;
     }
     if (kind == FileBasicInfo && readOnly.count(path))
         ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_READONLY;
@@ -128,15 +161,16 @@ BOOL WINAPI modelInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, 
 
 BOOL WINAPI modelMount(HANDLE file, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                        LPDWORD got, LPOVERLAPPED overlapped) {
-    const auto mount = mounted.find(pathOf(file));
-    if (code != FSCTL_GET_REPARSE_POINT || mount == mounted.end())
+    const auto mount = reparse.find(pathOf(file));
+    if (code != FSCTL_GET_REPARSE_POINT || mount == reparse.end())
         return realDeviceIoControl(file, code, in, inSize, out, outSize, got, overlapped);
     // Its tag, the data's size, a reserved word, where its two names start and their sizes, the
     // names; a wchar_t is a WORD.
-    const wchar_t size = (wchar_t)(mount->second.size() * sizeof(wchar_t));
+    const std::wstring &name = mount->second.second;
+    const wchar_t size = (wchar_t)(name.size() * sizeof(wchar_t));
     const std::wstring data =
-        std::wstring{3, 0xA000, (wchar_t)(size + 12), 0, 0, size, (wchar_t)(size + 2), 0} +
-        mount->second + L'\0' + L'\0';
+        std::wstring{3, 0xA000, (wchar_t)(size + 12), 0, 0, size, (wchar_t)(size + 2), 0} + name +
+        L'\0' + L'\0';
     *got = (DWORD)(data.size() * sizeof(wchar_t));
     memcpy(out, data.c_str(), *got);
     return TRUE;
@@ -147,6 +181,9 @@ BOOL WINAPI modelSetInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID inf
     const bool ignoringMark = kind == (FILE_INFO_BY_HANDLE_CLASS)21; // FileDispositionInfoEx
     const bool removal = ignoringMark || kind == FileDispositionInfo;
     EXPECT_FALSE(stopped && removal) << "a removal after the stop";
+    if (removal)
+        expectNotAsItself(file, path, "removed");
+    plainRemovals += kind == FileDispositionInfo;
     const DWORD attributes = kind == FileBasicInfo ? ((FILE_BASIC_INFO *)info)->FileAttributes : 0;
     markWrites += kind == FileBasicInfo;
     if (attributes) // 0 leaves them as they are
@@ -208,16 +245,29 @@ bool endsWith(const std::wstring &text, const std::wstring &end) {
     return text.size() >= end.size() && !text.compare(text.size() - end.size(), end.size(), end);
 }
 
+// Another program moves folder (below root) away and puts a link to a folder outside the tree in
+// its place: a Windows program (MoveFileW), which a held folder refuses, or one that ignores share
+// modes (/bin/mv), as setting a junction on a held folder does on Windows. Why a move failed.
+DWORD swapForLink(const std::wstring &root, const std::wstring &folder, bool ignoresSharing) {
+    const size_t cut = root.rfind(L'\\');
+    const std::wstring name = root.substr(cut + 1), moved = root + L"-moved";
+    const bool done =
+        ignoresSharing ? runUntil(L"Z:\\bin\\mv " + name + L"/" + folder + L" " + name + L"-moved",
+                                  root.substr(0, cut), moved, true)
+                       : MoveFileW((root + L"\\" + folder).c_str(), moved.c_str());
+    const DWORD refused = done ? 0 : ignoresSharing ? ERROR_GEN_FAILURE : GetLastError();
+    if (!refused)
+        makeTree(root, folder + L"/:l");
+    return refused;
+}
+
 struct Case {
     const wchar_t *tree;
     const wchar_t *typed;              // after the root
     bool system, hidden;               // entered
     std::wstring after, windows = L""; // under Wine, and on Windows where it differs
     int stop = 0;                      // the visit whose check finds the stop raised
-    // Another program moves this folder away and puts a link to a folder outside the tree in its
-    // place, at the nth call on a path ending so: a Windows program (MoveFileW), which a held
-    // folder refuses, or one that ignores share modes (/bin/mv), as setting a junction on a held
-    // folder does on Windows.
+    // This folder is swapped for a link (swapForLink) at the nth call on a path ending so.
     const wchar_t *folder = L"", *call = L"", *path = L"";
     DWORD refused = 0;
     int nth = 1;
@@ -236,7 +286,7 @@ TEST(Sweep, SmallTrees) {
         // Files are not visited, nor are "." and "..". A file keeps every folder above it.
         {L"a/ b/c/ b/d/f e/g/ h", L"", true, true,
          L"exit 1, visited 7, removed 4: b/ b/d/ b/d/f h"},
-        // A root typed with a separator after it gets no second one, in its pattern or below.
+        // A root typed with a separator after it gets no second one below.
         {L"", L"\\", true, true, L"exit 1, visited 1, removed 1: -"},
         {L"a/ b/f c/d/", L"\\", true, true, L"exit 1, visited 5, removed 3: b/ b/f"},
         // The visit that sees a stop is counted; nothing is read or removed from then on.
@@ -279,24 +329,14 @@ TEST(Sweep, SmallTrees) {
         int matched = 0;
         at = [&](const wchar_t *call, const std::wstring &path) {
             stopped = stopped || (!wcscmp(call, L"check") && checks == c.stop);
+            if (!wcscmp(call, L"read"))
+                EXPECT_EQ(std::wstring::npos, path.find(L"\\\\", 2)) << "a separator doubled";
             if (stopped)
                 SetEvent(task.eventoCancelar);
             if (refused != ERROR_INVALID_FUNCTION || wcscmp(call, c.call) ||
                 !endsWith(path, c.path) || ++matched < c.nth)
                 return;
-            const std::wstring folder = root + L"\\" + c.folder, moved = root + L"-moved";
-            const size_t cut = root.rfind(L'\\');
-            const std::wstring name = root.substr(cut + 1);
-            if (c.ignoresSharing)
-                refused =
-                    runUntil(L"Z:\\bin\\mv " + name + L"/" + c.folder + L" " + name + L"-moved",
-                             root.substr(0, cut), moved, true)
-                        ? 0
-                        : ERROR_GEN_FAILURE;
-            else
-                refused = MoveFileW(folder.c_str(), moved.c_str()) ? 0 : GetLastError();
-            if (!refused)
-                makeTree(root, c.folder + std::wstring(L"/:l"));
+            refused = swapForLink(root, c.folder, c.ignoresSharing);
         };
         const std::wstring &after = onWine || c.windows.empty() ? c.after : c.windows;
         EXPECT_EQ(after, sweep(root, c.system, c.hidden, root + c.typed)) << c.tree << c.call;
@@ -385,7 +425,7 @@ TEST(Sweep, ReadOnlyEmptyFoldersGo) {
     for (const auto &c : cases) {
         ASSERT_TRUE(makeTree(root, L"a/ b/f c/d/ e/ h/i/f"));
         readOnly = {marked + L"a", marked + L"b", marked + L"c", marked + L"e", marked + L"h"};
-        markWrites = 0;
+        markWrites = plainRemovals = 0;
         ignoringMarkWorks = c.ignoring;
         int refusals = 0;
         at = [&](const wchar_t *call, const std::wstring &path) {
@@ -394,6 +434,8 @@ TEST(Sweep, ReadOnlyEmptyFoldersGo) {
         };
         EXPECT_EQ(c.after, sweep(root, true, true)) << c.ignoring;
         EXPECT_EQ(c.writes, markWrites) << "attribute writes";
+        EXPECT_TRUE(!c.ignoring || !plainRemovals)
+            << "a plain removal after one that ignores marks";
         std::wstring marks;
         for (const std::wstring &m : readOnly)
             marks += GetFileAttributesW(m.c_str()) != INVALID_FILE_ATTRIBUTES
@@ -402,36 +444,87 @@ TEST(Sweep, ReadOnlyEmptyFoldersGo) {
         EXPECT_EQ(c.marks, marks) << "marked folders left";
         DeleteFileW((root + L"\\e\\late").c_str());
     }
-    ignoringMarkWorks = false;
-    // A read-only file is never removed as a folder.
+    // A file is never removed as a folder, even by a removal told to ignore its read-only mark.
     ASSERT_TRUE(makeTree(root, L"g"));
     readOnly = {marked + L"g"};
     EXPECT_EQ(L"exit 1, visited 1, removed 0: b/ b/f g h/ h/i/ h/i/f",
               sweep(root, true, true, root + L"\\g"));
     readOnly.clear();
+    ignoringMarkWorks = false;
 }
 
 // A volume mounted at a folder is another drive: neither removed nor entered. A junction is a
-// link: never entered (this one, a folder holding another, cannot go). A folder another program
-// holds without sharing delete (a command prompt's current folder) cannot go, but is listed.
-TEST(Sweep, MountPointsAndFoldersHeldElsewhere) {
+// link: never entered (this one, a folder holding another, cannot go). A cloud folder is listed
+// and removed as its filter shows it, never as itself; one whose name another program links
+// elsewhere before it is opened again is left alone. A folder another program holds without
+// sharing delete (a command prompt's current folder) cannot go, but is listed; one the user may
+// remove but not list goes when empty.
+TEST(Sweep, ReparsePointsAndFoldersHeldElsewhere) {
     const Scratch root;
-    ASSERT_TRUE(makeTree(root, L"vol/ j/x/ held/sub/"));
-    const std::wstring at = root + L"\\";
-    mounted = {{at + L"vol", L"\\??\\Volume{0c4f7a56-1c2e-11ef-9a3e-806e6f6e6963}\\"},
-               {at + L"j", L"\\??\\C:\\elsewhere"}};
+    ASSERT_TRUE(makeTree(root, L"vol/ j/x/ held/sub/ c/x/ d/ e/ f/g/"));
+    unlistable = {root + L"\\e", root + L"\\f"};
+    const std::wstring in = root + L"\\";
+    const DWORD mount = IO_REPARSE_TAG_MOUNT_POINT;
+    reparse = {{in + L"vol", {mount, L"\\??\\Volume{0c4f7a56-1c2e-11ef-9a3e-806e6f6e6963}\\"}},
+               {in + L"j", {mount, L"\\??\\C:\\elsewhere"}},
+               {in + L"c", {CLOUD, L""}},
+               {in + L"c\\x", {CLOUD, L""}},
+               {in + L"d", {CLOUD, L""}}};
     HANDLE held = CreateFileW((root + L"\\held").c_str(), FILE_LIST_DIRECTORY,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    EXPECT_EQ(L"exit 1, visited 5, removed 1: held/ j/ j/x/ vol/", sweep(root, true, true));
+    EXPECT_EQ(L"exit 1, visited 10, removed 5: f/ f/g/ held/ j/ j/x/ vol/",
+              sweep(root, true, true));
     CloseHandle(held);
-    mounted.clear();
+    unlistable.clear();
+    ASSERT_TRUE(makeTree(root, L"c/x/"));
+    at = [&](const wchar_t *call, const std::wstring &path) {
+        if (!wcscmp(call, L"read") && path == root + L"\\c")
+            swapForLink(root, L"c", true);
+    };
+    EXPECT_EQ(L"exit 1, visited 7, removed 3: c/ j/ j/x/ vol/", sweep(root, true, true));
+    reparse.clear();
     // Let go, on a drive that gives no reparse tags (FAT, exFAT), with names that cannot be read:
     // the handle's attributes alone say.
     noTags = unreadable = true;
     ASSERT_TRUE(makeTree(root, L"f"));
-    EXPECT_EQ(L"exit 1, visited 5, removed 4: f", sweep(root, true, true));
+    EXPECT_EQ(L"exit 1, visited 5, removed 3: c/ f", sweep(root, true, true));
     noTags = unreadable = false;
+    EXPECT_EQ(L"inner/ keep", readTree(root + L"-target")) << "outside the tree";
+}
+
+// Another program moves the folder that holds the root away and makes an empty folder of the
+// root's name in a new one in its place, just before the root's second attempt: that attempt
+// reaches the root that was swept, through the folder that held it, never the new one. (Wine's
+// removal at close acts on the name, so the root moved away stays too, though counted.)
+TEST(Sweep, RootsParentMovedAway) {
+    const Scratch scratch;
+    ASSERT_TRUE(makeTree(scratch, L"p/r/x/"));
+    const std::wstring done = scratch + L"-moved"; // made last, beside
+    at = [&](const wchar_t *call, const std::wstring &path) {
+        if (!wcscmp(call, L"more") && endsWith(path, L"\\p\\r"))
+            runUntil(L"Z:\\bin\\sh -c \"mv p p-moved && mkdir -p p/r && touch ../" +
+                         done.substr(done.rfind(L'\\') + 1) + L"\"",
+                     scratch, done, true);
+    };
+    EXPECT_EQ(L"exit 1, visited 2, removed 2: p/ p-moved/ p-moved/r/ p/r/",
+              sweep(scratch, true, true, scratch + L"\\p\\r"));
+}
+
+// A folder listed in more than one call; then listings cut short after their first call, as
+// Cancel's cut of a stalled call cuts them: what such a folder holds is not known, and it gets no
+// second attempt.
+TEST(Sweep, ListingsLongAndCutShort) {
+    const Scratch root;
+    std::wstring many;
+    for (int i = 0; i < 100; i++)
+        many += L"m/" + std::wstring(40, L'n') + std::to_wstring(i) + L"/ ";
+    ASSERT_TRUE(makeTree(root, many));
+    EXPECT_EQ(L"exit 1, visited 102, removed 102: -", sweep(root, true, true));
+    ASSERT_TRUE(makeTree(root, L"m/a/ m/b/"));
+    cutListings = true;
+    EXPECT_EQ(L"exit 1, visited 4, removed 2: m/", sweep(root, true, true));
+    cutListings = false;
 }
 
 // A drive made for the test, its root hidden and system as on Windows (Wine keeps a folder's DOS
@@ -528,6 +621,29 @@ ULONGLONG WINAPI stillClock() {
     return 1000;
 }
 
+// Holds the worker in a call that stalls, as one on a share whose server went away does, until it
+// is cut short; a watchdog ends it after 10 s otherwise. The call's error.
+DWORD stalled() {
+    HANDLE pipe[2], done = CreateEventW(NULL, TRUE, FALSE, NULL);
+    CreatePipe(&pipe[0], &pipe[1], NULL, 0);
+    HANDLE ends[] = {done, pipe[1]};
+    auto watch = [](LPVOID ends) -> DWORD {
+        DWORD written;
+        if (WaitForSingleObject(((HANDLE *)ends)[0], 10000))
+            WriteFile(((HANDLE *)ends)[1], "", 1, &written, NULL);
+        return 0;
+    };
+    HANDLE watchdog = CreateThread(NULL, 0, watch, ends, 0, NULL);
+    char byte;
+    DWORD read;
+    const DWORD error = ReadFile(pipe[0], &byte, 1, &read, NULL) ? ERROR_SUCCESS : GetLastError();
+    SetEvent(done);
+    WaitForSingleObject(watchdog, INFINITE);
+    for (HANDLE h : {watchdog, done, pipe[0], pipe[1]})
+        CloseHandle(h);
+    return error;
+}
+
 // Once Cancel's wait sees the worker ended, a tick comes first: the wait still owns the end.
 bool ticked;
 DWORD WINAPI tickFirst(DWORD n, const HANDLE *h, DWORD ms, DWORD wake, DWORD flags) {
@@ -543,6 +659,7 @@ DWORD WINAPI tickFirst(DWORD n, const HANDLE *h, DWORD ms, DWORD wake, DWORD fla
 bool takeImports() {
     take(&__imp_WaitForSingleObject, gatedWait);
     take(&__imp_GetFileAttributesW, reportedRead);
+    take(&__imp_NtCreateFile, recordedOpen);
     take(&__imp_NtQueryDirectoryFile, reportedList);
     take(&__imp_GetFileInformationByHandleEx, modelInfo);
     take(&__imp_SetFileInformationByHandle, modelSetInfo);
@@ -562,8 +679,8 @@ struct Act {
 };
 
 // The worker is held in its second folder and its third, which it does not send the window (see
-// stillClock): the line still comes to show each. At the third the user acts. After
-// Cancel the worker is held a second longer, while more Cancels and a close request come: the
+// stillClock): the line still comes to show each. At the third the user acts. After Cancel the
+// worker stalls in a call, while more Cancels and a close request come: the call is cut short, the
 // window goes on answering, and only one message is shown, once the worker has ended.
 TEST(Progress, RunsCancelsAndReports) {
     const wchar_t canceled[] = L"The task has been canceled by the user";
@@ -606,7 +723,7 @@ TEST(Progress, RunsCancelsAndReports) {
             PostMessageW(window, WM_COMMAND, IDC_CANCELAR, 0);
             PostMessageW(window, WM_CLOSE, 0, 0);
             PostMessageW(button, WM_KEYDOWN, VK_RETURN, 0);
-            Sleep(1000);
+            EXPECT_EQ((DWORD)ERROR_OPERATION_ABORTED, stalled()) << "a stalled call cut short";
             EXPECT_EQ(folder, lineBy(folder)) << "while Cancel waits";
             EXPECT_FALSE(IsWindowEnabled(task.ventanaPrincipal)) << "while Cancel waits";
         };
