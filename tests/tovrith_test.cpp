@@ -315,7 +315,7 @@ TEST(Sweep, SmallTrees) {
         // attempt and that child's listing. What the walk holds stays what it opened; Wine decides
         // what goes of the folder moved away.
         {L"a/inner/", L"", true, true, moved, L"", 0, L"a", L"check", L"", 0, 3, true},
-        {L"a/inner/", L"", true, true, moved, L"", 0, L"a", L"list", L"\\a", 0, 1, true},
+        {L"a/c/", L"", true, true, moved, L"", 0, L"a", L"list", L"\\a", 0, 1, true},
         {L"a/inner/x/", L"", true, true, L"exit 1, visited 4, removed 1: a/", L"", 0, L"a",
          L"refused", L"\\a\\inner", 0, 1, true},
     };
