@@ -69,7 +69,7 @@ bool ignoringMarkWorks;
 // Wine makes none. A cloud folder must never be listed or removed through a handle that opened it
 // as itself; those handles are here.
 std::map<std::wstring, std::pair<DWORD, std::wstring>> reparse;
-std::set<HANDLE> asItself;
+std::map<HANDLE, bool> asItself;
 // Folders the user may remove but not list, by plain path.
 std::set<std::wstring> unlistable;
 const DWORD CLOUD = 0x9000001A; // IO_REPARSE_TAG_CLOUD
@@ -107,16 +107,14 @@ NTSTATUS NTAPI recordedOpen(PHANDLE folder, ACCESS_MASK access, POBJECT_ATTRIBUT
         return (NTSTATUS)0xC0000022; // STATUS_ACCESS_DENIED
     const NTSTATUS opened = realNtCreateFile(folder, access, name, status, size, attributes, share,
                                              disposition, options, ea, eaSize);
-    if (NT_SUCCESS(opened) && (options & FILE_OPEN_REPARSE_POINT))
-        asItself.insert(*folder);
-    else if (NT_SUCCESS(opened))
-        asItself.erase(*folder);
+    if (NT_SUCCESS(opened))
+        asItself[*folder] = options & FILE_OPEN_REPARSE_POINT;
     return opened;
 }
 
 void expectNotAsItself(HANDLE folder, const std::wstring &path, const char *what) {
     const auto r = reparse.find(path);
-    EXPECT_FALSE(r != reparse.end() && r->second.first == CLOUD && asItself.count(folder))
+    EXPECT_FALSE(r != reparse.end() && r->second.first == CLOUD && asItself[folder])
         << "a cloud folder " << what << " as itself";
 }
 
@@ -128,8 +126,9 @@ NTSTATUS NTAPI reportedList(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine
                             FILE_INFORMATION_CLASS kind, BOOLEAN one, PUNICODE_STRING pattern,
                             BOOLEAN restart) {
     EXPECT_FALSE(stopped) << "a folder listed after the stop";
-    expectNotAsItself(folder, pathOf(folder), "listed");
-    report(restart ? L"list" : L"more", pathOf(folder));
+    const std::wstring path = pathOf(folder);
+    expectNotAsItself(folder, path, "listed");
+    report(restart ? L"list" : L"more", path);
     if (cutListings && !restart)
         return (NTSTATUS)0xC0000120; // STATUS_CANCELLED
     const NTSTATUS listed = realNtQueryDirectoryFile(folder, event, routine, context, status,
