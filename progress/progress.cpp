@@ -50,6 +50,7 @@ static INT_PTR alIniciarProgreso(HWND ventana) {
     tarea->carpetasBorradas = 0;
     tarea->carpetasRecorridas = 0;
     InitializeSRWLock(&tarea->cerrojoCarpeta);
+    InitializeSRWLock(&tarea->cerrojoCorte);
     tarea->avisoPendiente = 0;
     tarea->ultimoAviso = 0;
     tarea->carpetaMostrada[0] = L'\0';
@@ -97,11 +98,16 @@ static void alVencerTemporizador(HWND ventana) {
 // Waits for the worker while the window goes on answering and painting: a listing or a removal
 // can stall for seconds (a network share, a cloud folder), and Windows greys out a window that
 // does not answer as not responding. The call the worker is held in is cut short, and so is any it
-// starts before its next stop check, rather than left to the system's own timeout.
+// starts before its next stop check, rather than left to the system's own timeout; but never while
+// it puts a read-only mark back, which the cut would leave off.
 static void esperarTrabajador(HWND ventana) {
+    SRWLOCK *corte = &tareaActual->cerrojoCorte;
     DWORD despertar;
     do {
-        CancelSynchronousIo(hiloTrabajo);
+        if (TryAcquireSRWLockExclusive(corte)) {
+            CancelSynchronousIo(hiloTrabajo);
+            ReleaseSRWLockExclusive(corte);
+        }
         // Messages already in the queue count too, not only those that come after the call.
         despertar = MsgWaitForMultipleObjectsEx(1, &hiloTrabajo, PERIODO_CORTE_MS, QS_ALLINPUT,
                                                 MWMO_INPUTAVAILABLE);

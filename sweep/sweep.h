@@ -29,27 +29,81 @@ struct DatosTarea {
     LONG avisoPendiente;
     ULONGLONG ultimoAviso; // tick of the worker's last post; zeroed with the counters
     wchar_t carpetaMostrada[LARGO_RUTA];
+    // Held by the worker while it takes a read-only mark off and puts it back: Cancel's cut of a
+    // stalled call waits until it is let go, so that no mark is left off a folder that stays.
+    SRWLOCK cerrojoCorte;
 };
 
 extern DatosTarea *tareaDelHilo;
 
 DWORD WINAPI ThreadProc(LPVOID parametro);
 
+// What a folder's parent listing said of it: its attributes (all set for a root that has no entry)
+// and, where the file system lists file IDs, its ID (conId), so that the folder opened by that name
+// can be told to be the one listed. raiz: the root, which is swept, never removed as a link.
+struct Entrada {
+    DWORD atributos;
+    LONGLONG id;
+    int conId;
+    int raiz;
+};
+
 // Visits the folder whose plain path fills ruta[0..largo): the entry named by the path's last part
 // in the folder padre holds open (for the root, padre is the folder that holds it, or NULL: by its
 // path). ruta is a LARGO_RUTA buffer that the visit extends in place for each child and restores
-// before it returns. atributosEntrada: what its parent's listing gave, all set for the root.
+// before it returns. entrada: what its parent's listing gave.
 // 1: go on, 0: stop.
-int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, DWORD atributosEntrada);
+int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *entrada);
 
-// One attempt to remove that folder (ruta and padre as above), once nothing in it stays, through a
-// handle of its own; idDeFiltro: which folder it is, for one a file-system filter owns, else 0.
-// 1: removed.
-int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre, ULONGLONG idDeFiltro);
+// Which folder a handle holds, told apart across volumes: FILE_ID_INFO's volume serial number and
+// 128-bit ID where the system gives them, else the serial number and 64-bit index.
+struct Identidad {
+    ULONGLONG volumen;
+    ULONGLONG id[2];
+};
 
-// One entry of a folder's listing in its most basic form, the one every file system gives
-// (FileDirectoryInformation): where the next entry starts (0: none), times and sizes, attributes,
-// the name's size in bytes and the name, not NUL-terminated.
+// One attempt to remove that folder (ruta and padre as above) once nothing in it stays, through a
+// handle of its own that must hold the folder visited, *identidad. filtrada: a folder a file-system
+// filter owns, opened as every program opens it. soloSinMarca: its first attempt was refused for
+// access by the plain removal; only a read-only mark taken off can change that. 1: removed.
+int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre,
+                         const Identidad *identidad, int filtrada, int soloSinMarca);
+
+// --- What is done to one folder through its handles (carpeta.cpp) ---
+
+// A folder with no parent to be opened from is opened by its NT name, behind a prefix this long.
+enum { LARGO_PREFIJO = 4 };
+
+int terminaEnSeparador(const wchar_t *ruta, size_t largo);
+
+// The folder at ruta opened to be visited, by its own name in the folder padre holds (without
+// padre, by its NT name), as itself, never as a link's target; INVALID_HANDLE_VALUE if it cannot.
+HANDLE abrirParaVisitar(const wchar_t *ruta, size_t largo, HANDLE padre);
+
+// The folder that holds the root, opened by the root's path as given; NULL where there is none.
+HANDLE abrirPadreDeLaRaiz(const wchar_t *ruta, size_t largo);
+
+// What the walk does with a held folder: enters it; enters it as its file-system filter shows it
+// (a cloud folder); removes it as a link, never entering it; or leaves it alone.
+enum { ENTRAR, FILTRADA, ENLACE, DEJAR };
+int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrada *entrada);
+
+// For a folder a filter owns, held as itself: the same folder opened again as every program opens
+// it, while it is still held; INVALID_HANDLE_VALUE unless both hold the very same folder.
+HANDLE abrirParaSuFiltro(HANDLE carpeta, const wchar_t *ruta, size_t largo, HANDLE padre);
+
+// 1 when the handle's identity is known: an ID of 0 or all ones is not.
+int identidadDe(HANDLE carpeta, Identidad *identidad);
+
+// How a removal mark ended: set; refused for anything but access (not empty, a named stream);
+// refused for access by the removal that ignores read-only marks, or by the plain one.
+enum { MARCADA, LLENA, NEGADA_EX, NEGADA };
+int marcarParaBorrar(HANDLE carpeta);
+
+// One entry of a folder's listing with its file ID (FileIdFullDirectoryInformation): where the
+// next entry starts (0: none), times and sizes, attributes, the name's size in bytes, the size of
+// its extended attributes, its ID and the name, not NUL-terminated. The basic form every file
+// system gives (FileDirectoryInformation) is the same up to the name's size, the name following.
 struct EntradaDeListado {
     ULONG siguiente;
     ULONG indice;
@@ -57,7 +111,13 @@ struct EntradaDeListado {
     LARGE_INTEGER tamanos[2];
     ULONG atributos;
     ULONG largoNombre;
+    ULONG largoAtributosExtendidos;
+    LARGE_INTEGER id;
     WCHAR nombre[1];
+};
+enum {
+    CON_ID = 38 /* FileIdFullDirectoryInformation */,
+    SIN_ID = 1 /* FileDirectoryInformation */
 };
 
 // Lists a folder through its handle; ntdll has it, no header of the toolchains declares it.
