@@ -17,10 +17,10 @@
 
 // The import slots through which the engine, linked into this program, reaches the platform.
 extern "C" decltype(&WaitForSingleObject) __imp_WaitForSingleObject;
-extern "C" decltype(&GetFileAttributesW) __imp_GetFileAttributesW;
 extern "C" decltype(&NtCreateFile) __imp_NtCreateFile;
 extern "C" decltype(&NtQueryDirectoryFile) __imp_NtQueryDirectoryFile;
 extern "C" decltype(&GetFileInformationByHandleEx) __imp_GetFileInformationByHandleEx;
+extern "C" decltype(&NtQueryInformationFile) __imp_NtQueryInformationFile;
 extern "C" decltype(&SetFileInformationByHandle) __imp_SetFileInformationByHandle;
 extern "C" decltype(&DeviceIoControl) __imp_DeviceIoControl;
 extern "C" decltype(&CloseHandle) __imp_CloseHandle;
@@ -81,9 +81,11 @@ int measureFloor() {
 // marked to go goes as its handle closes: that close is counted apart.
 enum {
     kWait,
-    kAttributes,
     kOpen,
     kTag,
+    kIdentity,
+    kListedId,
+    kStreams,
     kListRestart,
     kListNext,
     kBasicRead,
@@ -98,9 +100,11 @@ enum {
     kKinds
 };
 const char *const kCallNames[kKinds] = {"stop-check wait",
-                                        "GetFileAttributesW",
                                         "NtCreateFile",
                                         "GetFileInformationByHandleEx tag",
+                                        "GetFileInformationByHandleEx identity",
+                                        "NtQueryInformationFile listed ID",
+                                        "NtQueryInformationFile streams",
                                         "NtQueryDirectoryFile, first",
                                         "NtQueryDirectoryFile, more",
                                         "GetFileInformationByHandleEx basic",
@@ -130,6 +134,8 @@ int rowOf(int kind, BOOL done, DWORD error, HANDLE folder, FILE_INFO_BY_HANDLE_C
         return kind == kTag ? kBasicRead : kAttributeWrite;
     if (type == FileAttributeTagInfo)
         return kTag;
+    if (type == (FILE_INFO_BY_HANDLE_CLASS)18) // FileIdInfo
+        return kIdentity;
     if (done) {
         marked = folder;
         return kRemoves;
@@ -138,6 +144,12 @@ int rowOf(int kind, BOOL done, DWORD error, HANDLE folder, FILE_INFO_BY_HANDLE_C
         return kNotEmpty;
     return type != FileDispositionInfo && error == ERROR_INVALID_PARAMETER ? kExUnsupported
                                                                            : kRefused;
+}
+
+// What a handle holds: the ID a listing gives, or named streams.
+int rowOf(int, NTSTATUS, DWORD, HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+          FILE_INFORMATION_CLASS type) {
+    return type == FileInternalInformation ? kListedId : kStreams;
 }
 
 // The listing: its first entries, or more.
@@ -194,7 +206,7 @@ int engine(const std::wstring &root, bool calls) {
     timeBeginPeriod(1);
     if (calls) {
         timeCalls<kWait>(__imp_WaitForSingleObject);
-        timeCalls<kAttributes>(__imp_GetFileAttributesW);
+        timeCalls<kListedId>(__imp_NtQueryInformationFile);
         timeCalls<kOpen>(__imp_NtCreateFile);
         timeCalls<kListRestart>(__imp_NtQueryDirectoryFile);
         timeCalls<kTag>(__imp_GetFileInformationByHandleEx);
