@@ -27,10 +27,14 @@ static const FILE_INFORMATION_CLASS FLUJOS = (FILE_INFORMATION_CLASS)22; // File
 
 // What a visit asks for, then less where that is refused: a folder another program holds without
 // sharing delete (a command prompt's current folder) is listed and cannot go; one the user may
-// remove but not list can only go. The second attempt may take a read-only mark off.
-static const ACCESS_MASK PARA_VISITAR[] = {DELETE | FILE_LIST_DIRECTORY, FILE_LIST_DIRECTORY,
+// remove but not list can only go. Its second attempt, through the same handle, may take a
+// read-only mark off.
+static const ACCESS_MASK PARA_VISITAR[] = {DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES,
+                                           DELETE | FILE_LIST_DIRECTORY, FILE_LIST_DIRECTORY,
                                            DELETE, 0};
 static const ACCESS_MASK PARA_BORRAR[] = {DELETE | FILE_WRITE_ATTRIBUTES, DELETE, 0};
+// Whether a folder is still at its name, once its handle has let it go.
+static const ACCESS_MASK PARA_MIRAR[] = {FILE_READ_ATTRIBUTES, 0};
 // A filter's view is opened while the folder is still held, which shares no delete: it asks for
 // none and lets the held handle keep its own.
 static const ACCESS_MASK PARA_VER[] = {FILE_LIST_DIRECTORY, 0};
@@ -340,22 +344,38 @@ static int borrarSinMarca(HANDLE carpeta) {
     return borrada;
 }
 
-// The second attempt, for a folder whose listing found nothing that stays, through a fresh handle:
-// under Wine one that was listed through lets a folder that is not empty be marked, and nothing
-// goes. It acts only on the folder that was visited. Only here may a read-only mark be taken off.
-NO_EN_LINEA int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre,
-                                     const Identidad *identidad, int filtrada, int soloSinMarca) {
-    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, PARA_BORRAR, COMPARTIR,
-                                  filtrada ? 0 : FILE_OPEN_REPARSE_POINT);
+// Whether the folder whose 64-bit ID is id is still at its name in the folder padre holds.
+NO_EN_LINEA static int sigueAhi(const wchar_t *ruta, size_t largo, HANDLE padre, LONGLONG id) {
+    HANDLE carpeta =
+        abrirCarpeta(ruta, largo, padre, PARA_MIRAR, COMPARTIR_TODO, FILE_OPEN_REPARSE_POINT);
+    LONGLONG suyo;
+    const int ahi = carpeta != INVALID_HANDLE_VALUE && idListadoDe(carpeta, &suyo) && suyo == id;
+    if (carpeta != INVALID_HANDLE_VALUE)
+        CloseHandle(carpeta);
+    return ahi;
+}
+
+// The second attempt, for a folder whose listing found nothing that stays, through the handle the
+// visit held, which it closes: nothing can have taken the folder's place. A folder a file-system
+// filter owns is opened afresh as every program opens it, and acted on only if it is the one
+// visited, *identidad. Only here may a read-only mark be taken off. Under Wine a handle that was
+// refused a mark once takes one on a folder that is not empty, and nothing goes: the folder is
+// counted only once its name no longer leads to it.
+NO_EN_LINEA int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo,
+                                     HANDLE padre, const Identidad *identidad, int soloSinMarca) {
+    if (identidad)
+        carpeta = abrirCarpeta(ruta, largo, padre, PARA_BORRAR, COMPARTIR, 0);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 0;
-    int borrada = 0;
-    if (mismaIdentidad(carpeta, identidad)) {
+    LONGLONG id;
+    const int conocido = idListadoDe(carpeta, &id);
+    int marcada = 0;
+    if (!identidad || mismaIdentidad(carpeta, identidad)) {
         const int marca = !soloSinMarca          ? marcarParaBorrar(carpeta)
                           : tieneFlujos(carpeta) ? LLENA
                                                  : NEGADA;
-        borrada = marca == MARCADA || (marca == NEGADA && borrarSinMarca(carpeta));
+        marcada = marca == MARCADA || (marca == NEGADA && borrarSinMarca(carpeta));
     }
     CloseHandle(carpeta); // a folder marked to go goes here
-    return borrada;
+    return marcada && !(conocido && sigueAhi(ruta, largo, padre, id));
 }

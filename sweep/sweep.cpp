@@ -92,7 +92,9 @@ static int visitarEntrada(const EntradaDeListado *e, const wchar_t *n, size_t la
     }
     memcpy(ruta + base, n, largo * sizeof(wchar_t));
     ruta[base + largo] = L'\0';
-    const Entrada entrada = {e->atributos, e->id.QuadPart, clase == CON_ID, 0};
+    // In the basic form the name starts where the ID would be.
+    const Entrada entrada = {e->atributos, clase == CON_ID ? e->id.QuadPart : 0, clase == CON_ID,
+                             0};
     return borrarDirectorio(ruta, base + largo, carpeta, &entrada);
 }
 
@@ -157,17 +159,20 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *e
     // anything, whose listing was cut short, or whose removal was refused for access cannot go:
     // no second attempt. It is made only on the folder visited.
     queda = queda || tarea->carpetasRecorridas - recorridas != tarea->carpetasBorradas - borradas;
+    const int filtrada = vista != carpeta;
     Identidad identidad;
-    const int segundo =
-        listada == 1 && !queda && marca != NEGADA_EX && identidadDe(vista, &identidad);
-    // Let go before the second attempt: the handle shares no delete, not even with this thread.
-    if (vista != carpeta)
+    const int segundo = listada == 1 && !queda && marca != NEGADA_EX &&
+                        (!filtrada || identidadDe(vista, &identidad));
+    // A filter's folder is let go first: its own handle shares no delete, not even with this
+    // thread.
+    if (filtrada)
         CloseHandle(vista);
-    CloseHandle(carpeta);
+    if (!segundo || filtrada)
+        CloseHandle(carpeta);
     if (listada < 0)
         return 0;
-    if (segundo &&
-        cepillarseDirectorio(ruta, largo, padre, &identidad, clase == FILTRADA, marca == NEGADA))
+    if (segundo && cepillarseDirectorio(filtrada ? INVALID_HANDLE_VALUE : carpeta, ruta, largo,
+                                        padre, filtrada ? &identidad : NULL, marca == NEGADA))
         tarea->carpetasBorradas++;
     return 1;
 }
@@ -193,8 +198,8 @@ static void entradaDeLaRaiz(HANDLE padre, wchar_t *ruta, size_t largo, Entrada *
         !(e = entradaEn(listado, 0, dados, clase, &nombre, &n)))
         return;
     entrada->atributos = e->atributos;
-    entrada->id = e->id.QuadPart;
     entrada->conId = clase == CON_ID;
+    entrada->id = entrada->conId ? e->id.QuadPart : 0;
 }
 
 DWORD WINAPI ThreadProc(LPVOID parametro) {

@@ -62,12 +62,13 @@ struct Identidad {
     ULONGLONG id[2];
 };
 
-// One attempt to remove that folder (ruta and padre as above) once nothing in it stays, through a
-// handle of its own that must hold the folder visited, *identidad. filtrada: a folder a file-system
-// filter owns, opened as every program opens it. soloSinMarca: its first attempt was refused for
-// access by the plain removal; only a read-only mark taken off can change that. 1: removed.
-int cepillarseDirectorio(const wchar_t *ruta, size_t largo, HANDLE padre,
-                         const Identidad *identidad, int filtrada, int soloSinMarca);
+// One attempt to remove that folder (ruta and padre as above) once nothing in it stays: through
+// carpeta, the handle its visit held, which it closes; or, for a folder a file-system filter owns,
+// through one of its own that must hold the folder visited, *identidad. soloSinMarca: its first
+// attempt was refused for access by the plain removal; only a read-only mark taken off can change
+// that. 1: removed.
+int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo, HANDLE padre,
+                         const Identidad *identidad, int soloSinMarca);
 
 // --- What is done to one folder through its handles (carpeta.cpp) ---
 

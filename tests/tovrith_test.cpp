@@ -68,19 +68,17 @@ int markWrites, plainRemovals, accessRefusals;
 bool ignoringMarkWorks;
 // Reparse points by plain path, with their tag and, for a mount point, the name its data gives:
 // Wine makes none. A cloud folder must never be listed or removed through a handle that opened it
-// as itself; those handles are here.
+// as itself; those handles are here. Its name may instead say that its contents are "not fetched",
+// or that its handles give a "volume" serial number of another (all but the one that opened it as
+// itself), or "all ones" for an ID.
 std::map<std::wstring, std::pair<DWORD, std::wstring>> reparse;
 std::map<HANDLE, bool> asItself;
 // Folders the user may remove but not list, by plain path.
 std::set<std::wstring> unlistable;
 const DWORD CLOUD = 0x9000001A; // IO_REPARSE_TAG_CLOUD
-// Wine has no named streams and no cloud files: by plain path, folders that carry a named stream,
-// or whose file system refuses the query (FAT); entries whose contents are not on the disk.
+// Wine has no named streams: by plain path, folders that carry one, or more than fit (a status),
+// or whose file system refuses the query (FAT).
 std::map<std::wstring, NTSTATUS> streams;
-std::set<std::wstring> notFetched;
-// Identities a folder's handles give, by plain path: another volume's for a handle that did not
-// open it as itself, or an ID of all ones for every handle.
-std::map<std::wstring, const char *> forged;
 
 BOOL failing(DWORD error) {
     SetLastError(error);
@@ -116,6 +114,9 @@ void expectNotAsItself(HANDLE folder, const std::wstring &path, const char *what
         << "a cloud folder " << what << " as itself";
 }
 
+// A file system without reparse tags (FAT, exFAT) refuses to give them, and with some drivers it
+// refuses listings that give file IDs too.
+bool fat;
 // A listing is cut short after its first call, as Cancel's cut of a stalled call cuts it. Cloud
 // folders listed through their filter's view.
 bool cutListings;
@@ -131,28 +132,28 @@ NTSTATUS NTAPI reportedList(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine
     report(restart ? L"list" : L"more", path);
     if (cutListings && !restart)
         return (NTSTATUS)0xC0000120; // STATUS_CANCELLED
+    if (fat && kind == (FILE_INFORMATION_CLASS)CON_ID)
+        return (NTSTATUS)0xC0000003; // STATUS_INVALID_INFO_CLASS
     viewed.insert(path);
     const NTSTATUS listed = realNtQueryDirectoryFile(folder, event, routine, context, status,
                                                      entries, size, kind, one, pattern, restart);
-    for (auto *e = (EntradaDeListado *)entries; NT_SUCCESS(listed) && e;
+    for (auto *e = (EntradaDeListado *)entries;
+         NT_SUCCESS(listed) && kind == (FILE_INFORMATION_CLASS)CON_ID && e;
          e = e->siguiente ? (EntradaDeListado *)((BYTE *)e + e->siguiente) : NULL) {
-        const std::wstring name(e->nombre, e->largoNombre / sizeof(wchar_t)),
-            in = path + L"\\" + name;
-        e->atributos |=
-            (reparse.count(in) ? FILE_ATTRIBUTE_REPARSE_POINT : 0) |
-            (notFetched.count(in) ? 0x400000 : 0); // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+        const std::wstring name(e->nombre, e->largoNombre / sizeof(wchar_t));
+        const auto r = reparse.find(path + L"\\" + name);
+        if (r != reparse.end()) // 0x400000: FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+            e->atributos |=
+                r->second.second == L"not fetched" ? 0x400000 : FILE_ATTRIBUTE_REPARSE_POINT;
         report(L"found", name);
     }
     return listed;
 }
 
-// A file system without reparse tags (FAT, exFAT) refuses to give them.
-bool noTags;
-
 BOOL WINAPI modelInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
     EXPECT_FALSE(stopped) << "a folder read after the stop";
     const std::wstring path = pathOf(file);
-    if (kind == FileAttributeTagInfo && noTags)
+    if (kind == FileAttributeTagInfo && fat)
         return failing(ERROR_INVALID_PARAMETER);
     if (!realGetFileInformationByHandleEx(file, kind, info, size))
         return FALSE;
@@ -162,11 +163,11 @@ BOOL WINAPI modelInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, 
     }
     if (kind == FileBasicInfo && readOnly.count(path))
         ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_READONLY;
-    const auto f = forged.find(path);
-    const bool identity = kind == (FILE_INFO_BY_HANDLE_CLASS)18 && f != forged.end(); // FileIdInfo
-    if (identity && !strcmp(f->second, "volume") && !asItself[file])
+    const auto r = reparse.find(path);
+    const bool identity = kind == (FILE_INFO_BY_HANDLE_CLASS)18 && r != reparse.end(); // FileIdInfo
+    if (identity && r->second.second == L"volume" && !asItself[file])
         ((Identidad *)info)->volumen ^= 1;
-    if (identity && !strcmp(f->second, "all ones"))
+    if (identity && r->second.second == L"all ones")
         memset(((Identidad *)info)->id, 0xFF, sizeof((Identidad *)info)->id);
     return TRUE;
 }
@@ -328,7 +329,7 @@ TEST(Sweep, SmallTrees) {
     const wchar_t *const swapped = L"exit 1, visited 2, removed 0: a/",
                          *windows = L"exit 1, visited 2, removed 2: -",
                          *held = L"exit 1, visited 3, removed 0: a/ a/b/ a/b/f",
-                         *moved = L"exit 1, visited 3, removed 1: a/";
+                         *moved = L"exit 1, visited 3, removed 2: a/";
     const Case cases[] = {
         // An empty folder goes on the first attempt; one emptied by its children on the second.
         {L"", L"", true, true, L"exit 1, visited 1, removed 1: -"},
@@ -362,23 +363,23 @@ TEST(Sweep, SmallTrees) {
          L"exit 1, visited 3, removed 3: -", 0, L"a/b", L"found", L"b"},
         // A program that ignores share modes moves a held folder away and links its name outside:
         // at its child's stop check, at its own listing, and between its child's first removal
-        // attempt and that child's listing. What the walk holds stays what it opened; Wine decides
-        // what goes of the folder moved away.
+        // attempt and that child's listing. What the walk holds stays what it opened, and its
+        // second attempt goes through that: a, moved away, is counted once its name no longer
+        // leads to it. (Wine's removal at close acts on the name, so it stays where it was moved.)
         {L"a/inner/", L"", true, true, moved, L"", 0, L"a", L"check", L"", 0, 3, true},
         {L"a/c/", L"", true, true, moved, L"", 0, L"a", L"list", L"\\a", 0, 1, true},
         {L"a/inner/x/", L"", true, true, L"exit 1, visited 4, removed 1: a/", L"", 0, L"a",
          L"refused", L"\\a\\inner", 0, 1, true},
-        // Such a program puts a link at a name right before it is opened and takes it away as soon
-        // as the open returns: the open, which followed it, holds a folder outside that is not
-        // the one listed. At a visit's open, whether the folder holds a file or nothing, at the
-        // second attempt's, and at the root's.
+        // Such a program puts a link at a name right before an open and takes it away as soon as
+        // the open returns: the open, which followed it, holds a folder outside that is not the
+        // one listed. At a visit's open, whether the folder holds a file or nothing; and from
+        // before a folder's second attempt, the root's too, to the open that looks for it after.
         {L"a/f", L"", true, true, L"exit 1, visited 2, removed 0: a/ a/f", L"", 0, L"a", L"open",
          L"\\a", 0, 1, true, true},
         {L"a/", L"", true, true, L"exit 1, visited 2, removed 0: a/", L"", 0, L"a", L"open", L"\\a",
          0, 1, true, true},
-        {L"a/b/", L"", true, true, L"exit 1, visited 3, removed 1: a/", L"", 0, L"a", L"open",
-         L"\\a", 0, 2, true, true},
-        {L"a/", L"", true, true, L"exit 1, visited 2, removed 1: ", L"", 0, L"", L"open", L"", 0, 4,
+        {L"a/b/", L"", true, true, moved, L"", 0, L"a", L"more", L"\\a", 0, 1, true, true},
+        {L"a/", L"", true, true, L"exit 1, visited 2, removed 2: ", L"", 0, L"", L"more", L"", 0, 1,
          true, true},
     };
     for (const Case &c : cases) {
@@ -562,11 +563,12 @@ TEST(Sweep, ReparsePointsAndFoldersHeldElsewhere) {
     };
     EXPECT_EQ(L"exit 1, visited 7, removed 3: c/ j/ j/x/ vol/", sweep(root, true, true));
     reparse.clear();
-    // Let go, on a drive that gives no reparse tags (FAT, exFAT): the handle's attributes say.
-    noTags = true;
+    // Let go, on a drive that gives no reparse tags nor file IDs (FAT, exFAT): the handle's
+    // attributes say, and folders are listed in the basic form.
+    fat = true;
     ASSERT_TRUE(makeTree(root, L"f"));
     EXPECT_EQ(L"exit 1, visited 5, removed 3: c/ f", sweep(root, true, true));
-    noTags = false;
+    fat = false;
     EXPECT_EQ(L"inner/ keep", readTree(root + L"-target")) << "outside the tree";
 }
 
@@ -598,10 +600,11 @@ TEST(Sweep, WhatNoListingShows) {
     streams = {{in + L"s\\t", 0},
                {in + L"u", (NTSTATUS)0x80000005},  // STATUS_BUFFER_OVERFLOW
                {in + L"w", (NTSTATUS)0xC000000D}}; // STATUS_INVALID_PARAMETER
-    for (const wchar_t *cloud : {L"k", L"v", L"o", L"d"})
-        reparse[in + cloud] = {CLOUD, L""};
-    notFetched = {in + L"k\\x"};
-    forged = {{in + L"v", "volume"}, {in + L"o", "all ones"}};
+    reparse = {{in + L"k", {CLOUD, L""}},
+               {in + L"k\\x", {CLOUD, L"not fetched"}},
+               {in + L"v", {CLOUD, L"volume"}},
+               {in + L"o", {CLOUD, L"all ones"}},
+               {in + L"d", {CLOUD, L""}}};
     EXPECT_EQ(L"exit 1, visited 9, removed 2: k/ k/x/ o/ s/ s/t/ u/ v/", sweep(root, true, true));
     reparse = {{other + L"\\b", {IO_REPARSE_TAG_SYMLINK, L""}}};
     EXPECT_EQ(L"exit 1, visited 1, removed 0: a/ b/", sweep(other, true, true, other + L"\\b"));
@@ -614,8 +617,6 @@ TEST(Sweep, WhatNoListingShows) {
         EXPECT_EQ(1, accessRefusals) << "removals refused for access, ignoring marks: " << ignoring;
     }
     streams.clear();
-    notFetched.clear();
-    forged.clear();
     denied.clear();
     viewed.clear();
     ignoringMarkWorks = false;
@@ -623,8 +624,9 @@ TEST(Sweep, WhatNoListingShows) {
 
 // Another program moves the folder that holds the root away and makes an empty folder of the
 // root's name in a new one in its place, just before the root's second attempt: that attempt
-// reaches the root that was swept, through the folder that held it, never the new one. (Wine's
-// removal at close acts on the name, so the root moved away stays too, though counted.)
+// reaches the root that was swept, never the new one. (Wine's removal at close acts on the name,
+// so the root moved away stays too; it is still at its name in the folder that held it, so it is
+// not counted.)
 TEST(Sweep, RootsParentMovedAway) {
     const Scratch scratch;
     ASSERT_TRUE(makeTree(scratch, L"p/r/x/"));
@@ -635,7 +637,7 @@ TEST(Sweep, RootsParentMovedAway) {
                          done.substr(done.rfind(L'\\') + 1) + L"\"",
                      scratch, done, true);
     };
-    EXPECT_EQ(L"exit 1, visited 2, removed 2: p/ p-moved/ p-moved/r/ p/r/",
+    EXPECT_EQ(L"exit 1, visited 2, removed 1: p/ p-moved/ p-moved/r/ p/r/",
               sweep(scratch, true, true, scratch + L"\\p\\r"));
 }
 
