@@ -591,21 +591,31 @@ TEST(Sweep, NamesJudgedAsThemselves) {
 // holds of them (u), keeps its ancestors; a file system that refuses the query has none (w). A
 // cloud folder goes only once listed whole as its filter shows it (d), and an entry whose contents
 // are not on the disk keeps it (k). A cloud folder whose view is another volume's (v), or whose ID
-// is all ones (o), is not known to be the one held: left alone. A root that has become a link is
+// is all ones (o), is not known to be the one held: left alone, and so is one whose name leads
+// elsewhere when it is opened afresh for its second attempt (e). A root that has become a link is
 // left alone. A removal Windows Security refuses is asked once, in one form, whichever it is.
 TEST(Sweep, WhatNoListingShows) {
     const Scratch root, other;
     const std::wstring in = root + L"\\", a = other + L"\\a";
-    ASSERT_TRUE(makeTree(root, L"s/t/ u/ w/ k/x/ v/ o/ d/") && makeTree(other, L"a/ b/"));
+    ASSERT_TRUE(makeTree(root, L"s/t/ u/ w/ k/x/ v/ o/ d/ e/") && makeTree(other, L"a/ b/") &&
+                makeTree(root + L"-target", L"inner/ keep"));
     streams = {{in + L"s\\t", 0},
                {in + L"u", (NTSTATUS)0x80000005},  // STATUS_BUFFER_OVERFLOW
                {in + L"w", (NTSTATUS)0xC000000D}}; // STATUS_INVALID_PARAMETER
-    reparse = {{in + L"k", {CLOUD, L""}},
-               {in + L"k\\x", {CLOUD, L"not fetched"}},
-               {in + L"v", {CLOUD, L"volume"}},
-               {in + L"o", {CLOUD, L"all ones"}},
-               {in + L"d", {CLOUD, L""}}};
-    EXPECT_EQ(L"exit 1, visited 9, removed 2: k/ k/x/ o/ s/ s/t/ u/ v/", sweep(root, true, true));
+    reparse = {{in + L"k", {CLOUD, L""}},       {in + L"k\\x", {CLOUD, L"not fetched"}},
+               {in + L"v", {CLOUD, L"volume"}}, {in + L"o", {CLOUD, L"all ones"}},
+               {in + L"d", {CLOUD, L""}},       {in + L"e", {CLOUD, L""}}};
+    // e's name is linked outside, where it is not taken for e, before its second attempt opens it
+    // afresh: by a program that ignores share modes, a Linux one.
+    bool swapped = !onWine;
+    at = [&](const wchar_t *call, const std::wstring &path) {
+        if (!swapped && !wcscmp(call, L"more") && path == in + L"e")
+            swapped = !swapForLink(root, L"e", true, L"/inner");
+    };
+    EXPECT_EQ(onWine ? L"exit 1, visited 10, removed 2: e/ k/ k/x/ o/ s/ s/t/ u/ v/"
+                     : L"exit 1, visited 10, removed 3: k/ k/x/ o/ s/ s/t/ u/ v/",
+              sweep(root, true, true));
+    EXPECT_EQ(L"inner/ keep", readTree(root + L"-target")) << "outside the tree";
     reparse = {{other + L"\\b", {IO_REPARSE_TAG_SYMLINK, L""}}};
     EXPECT_EQ(L"exit 1, visited 1, removed 0: a/ b/", sweep(other, true, true, other + L"\\b"));
     reparse.clear();
