@@ -33,8 +33,7 @@ static const ACCESS_MASK PARA_VISITAR[] = {DELETE | FILE_LIST_DIRECTORY | FILE_W
                                            DELETE | FILE_LIST_DIRECTORY, FILE_LIST_DIRECTORY,
                                            DELETE, 0};
 static const ACCESS_MASK PARA_BORRAR[] = {DELETE | FILE_WRITE_ATTRIBUTES, DELETE, 0};
-// Whether a folder is still at its name, once its handle has let it go.
-static const ACCESS_MASK PARA_MIRAR[] = {FILE_READ_ATTRIBUTES, 0};
+
 // A filter's view is opened while the folder is still held, which shares no delete: it asks for
 // none and lets the held handle keep its own.
 static const ACCESS_MASK PARA_VER[] = {FILE_LIST_DIRECTORY, 0};
@@ -294,8 +293,10 @@ NO_EN_LINEA static int tieneFlujos(HANDLE carpeta) {
 // Windows refuses a folder marked read-only, unless the call can be told to ignore the mark. A
 // refusal is not asked again in another form: Windows Security shows a notice for each.
 int marcarParaBorrar(HANDLE carpeta) {
-    if (tieneFlujos(carpeta))
+    if (tieneFlujos(carpeta)) {
+        SetLastError(ERROR_DIR_NOT_EMPTY); // what it holds is in its streams
         return LLENA;
+    }
     DWORD yaIgnorandoMarca = BORRAR_YA_IGNORANDO_MARCA;
     if (SetFileInformationByHandle(carpeta, BORRADO_EX, &yaIgnorandoMarca, sizeof yaIgnorandoMarca))
         return MARCADA;
@@ -344,38 +345,59 @@ static int borrarSinMarca(HANDLE carpeta) {
     return borrada;
 }
 
-// Whether the folder whose 64-bit ID is id is still at its name in the folder padre holds.
-NO_EN_LINEA static int sigueAhi(const wchar_t *ruta, size_t largo, HANDLE padre, LONGLONG id) {
+// The folder at ruta in the folder padre holds, if it is still the one whose 64-bit ID is id, on
+// padre's volume (a volume mounted at a folder is never removed), opened with intentos; else
+// INVALID_HANDLE_VALUE. Under Wine a name may lead elsewhere than it did.
+NO_EN_LINEA static HANDLE abrirSiSigue(const wchar_t *ruta, size_t largo, HANDLE padre, LONGLONG id,
+                                       const ACCESS_MASK *intentos) {
     HANDLE carpeta =
-        abrirCarpeta(ruta, largo, padre, PARA_MIRAR, COMPARTIR_TODO, FILE_OPEN_REPARSE_POINT);
+        abrirCarpeta(ruta, largo, padre, intentos, COMPARTIR_TODO, FILE_OPEN_REPARSE_POINT);
     LONGLONG suyo;
-    const int ahi = carpeta != INVALID_HANDLE_VALUE && idListadoDe(carpeta, &suyo) && suyo == id;
-    if (carpeta != INVALID_HANDLE_VALUE)
+    if (carpeta != INVALID_HANDLE_VALUE && (!idListadoDe(carpeta, &suyo) || suyo != id)) {
         CloseHandle(carpeta);
-    return ahi;
+        return INVALID_HANDLE_VALUE;
+    }
+    return carpeta;
+}
+
+// One removal attempt through the open folder: its mark, or with soloSinMarca, only a read-only
+// mark taken off.
+static int intentar(HANDLE carpeta, int soloSinMarca) {
+    const int marca = !soloSinMarca          ? marcarParaBorrar(carpeta)
+                      : tieneFlujos(carpeta) ? LLENA
+                                             : NEGADA;
+    return marca == NEGADA && borrarSinMarca(carpeta) ? MARCADA : marca;
 }
 
 // The second attempt, for a folder whose listing found nothing that stays, through the handle the
-// visit held, which it closes: nothing can have taken the folder's place. A folder a file-system
-// filter owns is opened afresh as every program opens it, and acted on only if it is the one
-// visited, *identidad. Only here may a read-only mark be taken off. Under Wine a handle that was
-// refused a mark once takes one on a folder that is not empty, and nothing goes: the folder is
-// counted only once its name no longer leads to it.
+// visit held, which it closes: nothing can have taken the folder's place. Only here may a
+// read-only mark be taken off. Under Wine a handle that was listed through is no judge of whether
+// its folder is empty, either way: where the folder is still there once that handle is closed, it
+// is tried once more through a fresh one, only if that holds the same folder on the same volume.
+// A folder a file-system filter owns is opened afresh as every program opens it, and acted on only
+// if it is the one visited, *identidad.
 NO_EN_LINEA int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo,
                                      HANDLE padre, const Identidad *identidad, int soloSinMarca) {
     if (identidad)
         carpeta = abrirCarpeta(ruta, largo, padre, PARA_BORRAR, COMPARTIR, 0);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 0;
-    LONGLONG id;
-    const int conocido = idListadoDe(carpeta, &id);
-    int marcada = 0;
-    if (!identidad || mismaIdentidad(carpeta, identidad)) {
-        const int marca = !soloSinMarca          ? marcarParaBorrar(carpeta)
-                          : tieneFlujos(carpeta) ? LLENA
-                                                 : NEGADA;
-        marcada = marca == MARCADA || (marca == NEGADA && borrarSinMarca(carpeta));
-    }
+    LONGLONG id = 0;
+    const int conocido = !identidad && padre && idListadoDe(carpeta, &id);
+    int marca =
+        !identidad || mismaIdentidad(carpeta, identidad) ? intentar(carpeta, soloSinMarca) : LLENA;
+    const int vacia = marca == MARCADA || GetLastError() == ERROR_DIR_NOT_EMPTY;
     CloseHandle(carpeta); // a folder marked to go goes here
-    return marcada && !(conocido && sigueAhi(ruta, largo, padre, id));
+    if (!conocido || soloSinMarca || !vacia)
+        return marca == MARCADA;
+    HANDLE fresca = abrirSiSigue(ruta, largo, padre, id, PARA_BORRAR);
+    if (fresca == INVALID_HANDLE_VALUE)
+        return marca == MARCADA;
+    Identidad suya, delPadre;
+    marca = identidadDe(fresca, &suya) && identidadDe(padre, &delPadre) &&
+                    suya.volumen == delPadre.volumen
+                ? intentar(fresca, 0)
+                : LLENA;
+    CloseHandle(fresca);
+    return marca == MARCADA;
 }

@@ -77,8 +77,9 @@ std::map<HANDLE, bool> asItself;
 std::set<std::wstring> unlistable;
 const DWORD CLOUD = 0x9000001A; // IO_REPARSE_TAG_CLOUD
 // Wine has no named streams: by plain path, folders that carry one, or more than fit (a status),
-// or whose file system refuses the query (FAT).
+// or whose file system refuses the query (FAT). Folders whose every handle gives another volume.
 std::map<std::wstring, NTSTATUS> streams;
+std::set<std::wstring> otherVolume;
 
 BOOL failing(DWORD error) {
     SetLastError(error);
@@ -165,7 +166,8 @@ BOOL WINAPI modelInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, 
         ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_READONLY;
     const auto r = reparse.find(path);
     const bool identity = kind == (FILE_INFO_BY_HANDLE_CLASS)18 && r != reparse.end(); // FileIdInfo
-    if (identity && r->second.second == L"volume" && !asItself[file])
+    if ((identity && r->second.second == L"volume" && !asItself[file]) ||
+        (kind == (FILE_INFO_BY_HANDLE_CLASS)18 && otherVolume.count(path)))
         ((Identidad *)info)->volumen ^= 1;
     if (identity && r->second.second == L"all ones")
         memset(((Identidad *)info)->id, 0xFF, sizeof((Identidad *)info)->id);
@@ -634,9 +636,8 @@ TEST(Sweep, WhatNoListingShows) {
 
 // Another program moves the folder that holds the root away and makes an empty folder of the
 // root's name in a new one in its place, just before the root's second attempt: that attempt
-// reaches the root that was swept, never the new one. (Wine's removal at close acts on the name,
-// so the root moved away stays too; it is still at its name in the folder that held it, so it is
-// not counted.)
+// reaches the root that was swept, through the folder that held it, never the new one. (Wine's
+// removal at close acts on the name, so the root moved away stays too, though counted.)
 TEST(Sweep, RootsParentMovedAway) {
     const Scratch scratch;
     ASSERT_TRUE(makeTree(scratch, L"p/r/x/"));
@@ -647,20 +648,25 @@ TEST(Sweep, RootsParentMovedAway) {
                          done.substr(done.rfind(L'\\') + 1) + L"\"",
                      scratch, done, true);
     };
-    EXPECT_EQ(L"exit 1, visited 2, removed 1: p/ p-moved/ p-moved/r/ p/r/",
+    EXPECT_EQ(L"exit 1, visited 2, removed 2: p/ p-moved/ p-moved/r/ p/r/",
               sweep(scratch, true, true, scratch + L"\\p\\r"));
 }
 
-// A folder listed in more than one call; then listings cut short after their first call, as
-// Cancel's cut of a stalled call cuts them: what such a folder holds is not known, and it gets no
-// second attempt.
+// A folder listed in many calls, whose handle under Wine then refuses a mark though all has gone:
+// tried again through a fresh one, on its parent's volume, first one that is not. Then listings cut
+// short after their first call, as Cancel's cut of a stalled call cuts them: what such a folder
+// holds is not known, and it gets no second attempt.
 TEST(Sweep, ListingsLongAndCutShort) {
     const Scratch root;
+    otherVolume = {root}; // the fresh handle must be on its parent's volume
     std::wstring many;
-    for (int i = 0; i < 100; i++)
-        many += L"m/" + std::wstring(40, L'n') + std::to_wstring(i) + L"/ ";
-    ASSERT_TRUE(makeTree(root, many));
-    EXPECT_EQ(L"exit 1, visited 102, removed 102: -", sweep(root, true, true));
+    for (int i = 0; i < 400; i++)
+        many += L"m/" + std::wstring(100, L'n') + std::to_wstring(i) + L"/ ";
+    for (const wchar_t *after : {L"visited 402, removed 400: m/", L"visited 402, removed 402: -"}) {
+        ASSERT_TRUE(makeTree(root, many));
+        EXPECT_EQ(L"exit 1, " + std::wstring(after), sweep(root, true, true));
+        otherVolume.clear();
+    }
     ASSERT_TRUE(makeTree(root, L"m/a/ m/b/"));
     cutListings = true;
     EXPECT_EQ(L"exit 1, visited 4, removed 2: m/", sweep(root, true, true));
