@@ -23,7 +23,8 @@ static const FILE_INFO_BY_HANDLE_CLASS BORRADO_EX = (FILE_INFO_BY_HANDLE_CLASS)2
 enum { BORRAR_YA_IGNORANDO_MARCA = 0x1 | 0x2 | 0x10 };
 // FileIdInfo: Windows 8 and later.
 static const FILE_INFO_BY_HANDLE_CLASS ID_CON_VOLUMEN = (FILE_INFO_BY_HANDLE_CLASS)18;
-static const FILE_INFORMATION_CLASS FLUJOS = (FILE_INFORMATION_CLASS)22; // FileStreamInformation
+static const FILE_INFORMATION_CLASS LISTA_DE_FLUJOS =
+    (FILE_INFORMATION_CLASS)22; // FileStreamInformation
 
 // What a visit asks for, then less where that is refused: a folder another program holds without
 // sharing delete (a command prompt's current folder) is listed and cannot go; one the user may
@@ -48,6 +49,14 @@ int terminaEnSeparador(const wchar_t *ruta, size_t largo) {
     return largo > 0 && ruta[largo - 1] == L'\\';
 }
 
+size_t ultimaParte(const wchar_t *ruta, size_t largo, size_t *inicio) {
+    const size_t fin = largo - terminaEnSeparador(ruta, largo);
+    *inicio = fin;
+    while (*inicio > 0 && ruta[*inicio - 1] != L'\\')
+        --*inicio;
+    return fin - *inicio;
+}
+
 // Writes the NT prefix and ruta[0..largo) into nt, LARGO_RUTA units; 0 when it would not fit.
 static int conPrefijo(wchar_t *nt, const wchar_t *ruta, size_t largo) {
     if (LARGO_PREFIJO + largo >= LARGO_RUTA)
@@ -58,7 +67,7 @@ static int conPrefijo(wchar_t *nt, const wchar_t *ruta, size_t largo) {
 }
 
 // One open of a folder, and only of a folder: by its name in the folder padre holds or, without
-// padre, by its NT name; each access of intentos in turn.
+// padre, by its NT name; each access of intentos in turn, until the name leads to no folder.
 static HANDLE abrir(UNICODE_STRING *nombre, HANDLE padre, const ACCESS_MASK *intentos,
                     ULONG compartir, ULONG como) {
     OBJECT_ATTRIBUTES objeto;
@@ -66,11 +75,16 @@ static HANDLE abrir(UNICODE_STRING *nombre, HANDLE padre, const ACCESS_MASK *int
     for (; *intentos; intentos++) {
         IO_STATUS_BLOCK estado;
         HANDLE carpeta;
-        if (NT_SUCCESS(NtCreateFile(&carpeta, *intentos | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                    &objeto, &estado, NULL, 0, compartir, FILE_OPEN,
-                                    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | como, NULL,
-                                    0)))
+        const NTSTATUS resultado =
+            NtCreateFile(&carpeta, *intentos | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &objeto, &estado,
+                         NULL, 0, compartir, FILE_OPEN,
+                         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | como, NULL, 0);
+        if (NT_SUCCESS(resultado))
             return carpeta;
+        const DWORD error = RtlNtStatusToDosError(resultado);
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_DIRECTORY || error == ERROR_INVALID_NAME)
+            break;
     }
     return INVALID_HANDLE_VALUE;
 }
@@ -84,13 +98,9 @@ NO_EN_LINEA static HANDLE abrirCarpeta(const wchar_t *ruta, size_t largo, HANDLE
     wchar_t nt[LARGO_RUTA];
     UNICODE_STRING nombre;
     if (padre) {
-        // A root may have been typed with a separator after its name.
-        const size_t fin = largo - terminaEnSeparador(ruta, largo);
-        size_t inicio = fin;
-        while (inicio > 0 && ruta[inicio - 1] != L'\\')
-            inicio--;
+        size_t inicio;
+        largo = ultimaParte(ruta, largo, &inicio);
         nombre.Buffer = (PWSTR)ruta + inicio;
-        largo = fin - inicio;
     } else {
         if (!conPrefijo(nt, ruta, largo))
             return INVALID_HANDLE_VALUE;
@@ -114,9 +124,8 @@ HANDLE abrirParaVisitar(const wchar_t *ruta, size_t largo, HANDLE padre) {
 NO_EN_LINEA HANDLE abrirPadreDeLaRaiz(const wchar_t *ruta, size_t largo) {
     if (LARGO_PREFIJO + largo >= LARGO_RUTA)
         return NULL;
-    size_t fin = largo - terminaEnSeparador(ruta, largo);
-    while (fin > 0 && ruta[fin - 1] != L'\\')
-        fin--;
+    size_t fin;
+    ultimaParte(ruta, largo, &fin);
     // A drive's root keeps its separator: "C:\\" names it, "C:" the drive's current folder.
     if (fin > 1 && ruta[fin - 2] != L':')
         fin--;
@@ -192,8 +201,7 @@ NO_EN_LINEA static int montaVolumen(HANDLE carpeta) {
            !_wcsnicmp(datos.nombres + inicio, VOLUMEN, largo);
 }
 
-// Errors of a file system, or a Windows, that does not take the call asked for at all.
-static int noLoAdmite(DWORD error) {
+int noLoAdmite(DWORD error) {
     return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
            error == ERROR_NOT_SUPPORTED;
 }
@@ -274,7 +282,7 @@ NO_EN_LINEA static int tieneFlujos(HANDLE carpeta) {
     IO_STATUS_BLOCK estado;
     estado.Information = 0;
     const NTSTATUS resultado =
-        NtQueryInformationFile(carpeta, &estado, lista, sizeof lista, FLUJOS);
+        NtQueryInformationFile(carpeta, &estado, lista, sizeof lista, LISTA_DE_FLUJOS);
     if (!NT_SUCCESS(resultado))
         return !noLoAdmite(RtlNtStatusToDosError(resultado));
     for (ULONG_PTR desde = 0; desde < estado.Information;) {
@@ -293,10 +301,8 @@ NO_EN_LINEA static int tieneFlujos(HANDLE carpeta) {
 // Windows refuses a folder marked read-only, unless the call can be told to ignore the mark. A
 // refusal is not asked again in another form: Windows Security shows a notice for each.
 int marcarParaBorrar(HANDLE carpeta) {
-    if (tieneFlujos(carpeta)) {
-        SetLastError(ERROR_DIR_NOT_EMPTY); // what it holds is in its streams
-        return LLENA;
-    }
+    if (tieneFlujos(carpeta))
+        return FLUJOS;
     DWORD yaIgnorandoMarca = BORRAR_YA_IGNORANDO_MARCA;
     if (SetFileInformationByHandle(carpeta, BORRADO_EX, &yaIgnorandoMarca, sizeof yaIgnorandoMarca))
         return MARCADA;
@@ -345,13 +351,12 @@ static int borrarSinMarca(HANDLE carpeta) {
     return borrada;
 }
 
-// The folder at ruta in the folder padre holds, if it is still the one whose 64-bit ID is id, on
-// padre's volume (a volume mounted at a folder is never removed), opened with intentos; else
-// INVALID_HANDLE_VALUE. Under Wine a name may lead elsewhere than it did.
-NO_EN_LINEA static HANDLE abrirSiSigue(const wchar_t *ruta, size_t largo, HANDLE padre, LONGLONG id,
-                                       const ACCESS_MASK *intentos) {
+// The folder at ruta in the folder padre holds, opened to be removed, if it is still the one whose
+// 64-bit ID is id; else INVALID_HANDLE_VALUE. Under Wine a name may lead elsewhere than it did.
+NO_EN_LINEA static HANDLE abrirSiSigue(const wchar_t *ruta, size_t largo, HANDLE padre,
+                                       LONGLONG id) {
     HANDLE carpeta =
-        abrirCarpeta(ruta, largo, padre, intentos, COMPARTIR_TODO, FILE_OPEN_REPARSE_POINT);
+        abrirCarpeta(ruta, largo, padre, PARA_BORRAR, COMPARTIR_TODO, FILE_OPEN_REPARSE_POINT);
     LONGLONG suyo;
     if (carpeta != INVALID_HANDLE_VALUE && (!idListadoDe(carpeta, &suyo) || suyo != id)) {
         CloseHandle(carpeta);
@@ -364,7 +369,7 @@ NO_EN_LINEA static HANDLE abrirSiSigue(const wchar_t *ruta, size_t largo, HANDLE
 // mark taken off.
 static int intentar(HANDLE carpeta, int soloSinMarca) {
     const int marca = !soloSinMarca          ? marcarParaBorrar(carpeta)
-                      : tieneFlujos(carpeta) ? LLENA
+                      : tieneFlujos(carpeta) ? FLUJOS
                                              : NEGADA;
     return marca == NEGADA && borrarSinMarca(carpeta) ? MARCADA : marca;
 }
@@ -373,24 +378,27 @@ static int intentar(HANDLE carpeta, int soloSinMarca) {
 // visit held, which it closes: nothing can have taken the folder's place. Only here may a
 // read-only mark be taken off. Under Wine a handle that was listed through is no judge of whether
 // its folder is empty, either way: where the folder is still there once that handle is closed, it
-// is tried once more through a fresh one, only if that holds the same folder on the same volume.
-// A folder a file-system filter owns is opened afresh as every program opens it, and acted on only
-// if it is the one visited, *identidad.
+// is tried once more through a fresh one, only if that holds the same folder (id, asked of the
+// handle where the listing gave none) on the volume of the folder above it, as a volume mounted at
+// a folder is never removed. A folder a file-system filter owns is opened afresh as every program
+// opens it, and acted on only if it is the one visited, *identidad.
 NO_EN_LINEA int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo,
-                                     HANDLE padre, const Identidad *identidad, int soloSinMarca) {
+                                     HANDLE padre, LONGLONG id, const Identidad *identidad,
+                                     int soloSinMarca) {
     if (identidad)
         carpeta = abrirCarpeta(ruta, largo, padre, PARA_BORRAR, COMPARTIR, 0);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 0;
-    LONGLONG id = 0;
-    const int conocido = !identidad && padre && idListadoDe(carpeta, &id);
+    const int conocido = !identidad && padre && (id || idListadoDe(carpeta, &id));
     int marca =
         !identidad || mismaIdentidad(carpeta, identidad) ? intentar(carpeta, soloSinMarca) : LLENA;
-    const int vacia = marca == MARCADA || GetLastError() == ERROR_DIR_NOT_EMPTY;
+    // A mark taken, or refused as not empty, is what Wine may have misjudged.
+    const int dudosa =
+        marca == MARCADA || (marca == LLENA && GetLastError() == ERROR_DIR_NOT_EMPTY);
     CloseHandle(carpeta); // a folder marked to go goes here
-    if (!conocido || soloSinMarca || !vacia)
+    if (!conocido || soloSinMarca || !dudosa)
         return marca == MARCADA;
-    HANDLE fresca = abrirSiSigue(ruta, largo, padre, id, PARA_BORRAR);
+    HANDLE fresca = abrirSiSigue(ruta, largo, padre, id);
     if (fresca == INVALID_HANDLE_VALUE)
         return marca == MARCADA;
     Identidad suya, delPadre;

@@ -51,10 +51,7 @@ static NTSTATUS listar(HANDLE carpeta, LONGLONG *listado, BOOLEAN desdeElPrincip
     NTSTATUS resultado = NtQueryDirectoryFile(carpeta, NULL, NULL, NULL, &estado, listado,
                                               LARGO_LISTADO, (FILE_INFORMATION_CLASS)*clase,
                                               patron != NULL, patron, desdeElPrincipio);
-    const DWORD error = RtlNtStatusToDosError(resultado);
-    if (*clase == CON_ID && desdeElPrincipio &&
-        (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-         error == ERROR_INVALID_FUNCTION)) {
+    if (*clase == CON_ID && desdeElPrincipio && noLoAdmite(RtlNtStatusToDosError(resultado))) {
         *clase = SIN_ID;
         return listar(carpeta, listado, desdeElPrincipio, clase, patron, dados);
     }
@@ -172,7 +169,8 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *e
     if (listada < 0)
         return 0;
     if (segundo && cepillarseDirectorio(filtrada ? INVALID_HANDLE_VALUE : carpeta, ruta, largo,
-                                        padre, filtrada ? &identidad : NULL, marca == NEGADA))
+                                        padre, entrada->conId ? entrada->id : 0,
+                                        filtrada ? &identidad : NULL, marca == NEGADA))
         tarea->carpetasBorradas++;
     return 1;
 }
@@ -180,13 +178,11 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *e
 // The root's entry in the listing of the folder that holds it, where that can be listed: the root
 // is then told to be the folder listed, as every other is. Its attributes stay all set otherwise.
 static void entradaDeLaRaiz(HANDLE padre, wchar_t *ruta, size_t largo, Entrada *entrada) {
-    const size_t fin = largo - terminaEnSeparador(ruta, largo);
-    size_t inicio = fin;
-    while (inicio > 0 && ruta[inicio - 1] != L'\\')
-        inicio--;
+    size_t inicio;
     UNICODE_STRING patron;
+    patron.Length = patron.MaximumLength =
+        (USHORT)(ultimaParte(ruta, largo, &inicio) * sizeof(wchar_t));
     patron.Buffer = ruta + inicio;
-    patron.Length = patron.MaximumLength = (USHORT)((fin - inicio) * sizeof(wchar_t));
     LONGLONG listado[LARGO_LISTADO / sizeof(LONGLONG)];
     ULONG_PTR dados;
     int clase = CON_ID;

@@ -55,27 +55,19 @@ struct Entrada {
 // 1: go on, 0: stop.
 int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *entrada);
 
-// Which folder a handle holds, told apart across volumes: FILE_ID_INFO's volume serial number and
-// 128-bit ID where the system gives them, else the serial number and 64-bit index.
-struct Identidad {
-    ULONGLONG volumen;
-    ULONGLONG id[2];
-};
-
-// One attempt to remove that folder (ruta and padre as above) once nothing in it stays: through
-// carpeta, the handle its visit held, which it closes; or, for a folder a file-system filter owns,
-// through one of its own that must hold the folder visited, *identidad. soloSinMarca: its first
-// attempt was refused for access by the plain removal; only a read-only mark taken off can change
-// that. 1: removed.
-int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo, HANDLE padre,
-                         const Identidad *identidad, int soloSinMarca);
-
 // --- What is done to one folder through its handles (carpeta.cpp) ---
 
 // A folder with no parent to be opened from is opened by its NT name, behind a prefix this long.
 enum { LARGO_PREFIJO = 4 };
 
 int terminaEnSeparador(const wchar_t *ruta, size_t largo);
+
+// The last part of the path ruta[0..largo), a separator typed after it aside: its length, and
+// where it starts, *inicio.
+size_t ultimaParte(const wchar_t *ruta, size_t largo, size_t *inicio);
+
+// Errors of a file system, or a Windows, that does not take the call asked for at all.
+int noLoAdmite(DWORD error);
 
 // The folder at ruta opened to be visited, by its own name in the folder padre holds (without
 // padre, by its NT name), as itself, never as a link's target; INVALID_HANDLE_VALUE if it cannot.
@@ -93,13 +85,28 @@ int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrada *entrada);
 // it, while it is still held; INVALID_HANDLE_VALUE unless both hold the very same folder.
 HANDLE abrirParaSuFiltro(HANDLE carpeta, const wchar_t *ruta, size_t largo, HANDLE padre);
 
-// 1 when the handle's identity is known: an ID of 0 or all ones is not.
+// Which folder a handle holds, told apart across volumes: FILE_ID_INFO's volume serial number and
+// 128-bit ID where the system gives them, else the serial number and 64-bit index. 1 when it is
+// known: an ID of 0 or all ones is not.
+struct Identidad {
+    ULONGLONG volumen;
+    ULONGLONG id[2];
+};
 int identidadDe(HANDLE carpeta, Identidad *identidad);
 
-// How a removal mark ended: set; refused for anything but access (not empty, a named stream);
-// refused for access by the removal that ignores read-only marks, or by the plain one.
-enum { MARCADA, LLENA, NEGADA_EX, NEGADA };
+// How a removal mark ended: set; refused for anything but access (not empty, say); not asked, the
+// folder carrying a named stream; refused for access by the removal that ignores read-only marks,
+// or by the plain one.
+enum { MARCADA, LLENA, FLUJOS, NEGADA_EX, NEGADA };
 int marcarParaBorrar(HANDLE carpeta);
+
+// One attempt to remove that folder (ruta and padre as for borrarDirectorio) once nothing in it
+// stays: through carpeta, the handle its visit held, which it closes; id, its 64-bit ID where its
+// entry gave one, else 0. For a folder a file-system filter owns: through one of its own that must
+// hold the folder visited, *identidad. soloSinMarca: its first attempt was refused for access by
+// the plain removal; only a read-only mark taken off can change that. 1: removed.
+int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo, HANDLE padre,
+                         LONGLONG id, const Identidad *identidad, int soloSinMarca);
 
 // One entry of a folder's listing with its file ID (FileIdFullDirectoryInformation): where the
 // next entry starts (0: none), times and sizes, attributes, the name's size in bytes, the size of

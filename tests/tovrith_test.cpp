@@ -23,9 +23,9 @@ namespace {
 // some taken by the test. Each reports to `at`: "check" at the stop check (the only 2 ms wait;
 // `checks` counts them), "open" before a folder is opened and "opened" after (its path), "list"
 // before a folder's listing starts (its path), "more" before it goes on, "found" for each entry it
-// gives (its name), "refused" after a removal that failed and "write" before an attribute write
-// (the path). Nothing is read, listed or removed once a stop is raised. realName is the platform's
-// own function.
+// gives (its name), "refused" after a removal that failed, and "write" before an attribute write,
+// "put back" before one that puts a read-only mark back (the path). Nothing is read, listed or
+// removed once a stop is raised. realName is the platform's own function.
 #define IMPORT(f)                                                                                  \
     extern "C" decltype(&f) __imp_##f;                                                             \
     const auto real##f = __imp_##f
@@ -69,17 +69,17 @@ bool ignoringMarkWorks;
 // Reparse points by plain path, with their tag and, for a mount point, the name its data gives:
 // Wine makes none. A cloud folder must never be listed or removed through a handle that opened it
 // as itself; those handles are here. Its name may instead say that its contents are "not fetched",
-// or that its handles give a "volume" serial number of another (all but the one that opened it as
-// itself), or "all ones" for an ID.
+// or that its handles give "all ones" for an ID.
 std::map<std::wstring, std::pair<DWORD, std::wstring>> reparse;
 std::map<HANDLE, bool> asItself;
 // Folders the user may remove but not list, by plain path.
 std::set<std::wstring> unlistable;
 const DWORD CLOUD = 0x9000001A; // IO_REPARSE_TAG_CLOUD
 // Wine has no named streams: by plain path, folders that carry one, or more than fit (a status),
-// or whose file system refuses the query (FAT). Folders whose every handle gives another volume.
+// or whose file system refuses the query (FAT). Folders whose handles give another volume's serial
+// number: every one (true), or all but those that opened it as itself.
 std::map<std::wstring, NTSTATUS> streams;
-std::set<std::wstring> otherVolume;
+std::map<std::wstring, bool> otherVolume;
 
 BOOL failing(DWORD error) {
     SetLastError(error);
@@ -164,12 +164,12 @@ BOOL WINAPI modelInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, 
     }
     if (kind == FileBasicInfo && readOnly.count(path))
         ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_READONLY;
-    const auto r = reparse.find(path);
-    const bool identity = kind == (FILE_INFO_BY_HANDLE_CLASS)18 && r != reparse.end(); // FileIdInfo
-    if ((identity && r->second.second == L"volume" && !asItself[file]) ||
-        (kind == (FILE_INFO_BY_HANDLE_CLASS)18 && otherVolume.count(path)))
+    const bool identity = kind == (FILE_INFO_BY_HANDLE_CLASS)18; // FileIdInfo
+    const auto v = otherVolume.find(path);
+    if (identity && v != otherVolume.end() && (v->second || !asItself[file]))
         ((Identidad *)info)->volumen ^= 1;
-    if (identity && r->second.second == L"all ones")
+    const auto r = reparse.find(path);
+    if (identity && r != reparse.end() && r->second.second == L"all ones")
         memset(((Identidad *)info)->id, 0xFF, sizeof((Identidad *)info)->id);
     return TRUE;
 }
@@ -604,9 +604,10 @@ TEST(Sweep, WhatNoListingShows) {
     streams = {{in + L"s\\t", 0},
                {in + L"u", (NTSTATUS)0x80000005},  // STATUS_BUFFER_OVERFLOW
                {in + L"w", (NTSTATUS)0xC000000D}}; // STATUS_INVALID_PARAMETER
-    reparse = {{in + L"k", {CLOUD, L""}},       {in + L"k\\x", {CLOUD, L"not fetched"}},
-               {in + L"v", {CLOUD, L"volume"}}, {in + L"o", {CLOUD, L"all ones"}},
-               {in + L"d", {CLOUD, L""}},       {in + L"e", {CLOUD, L""}}};
+    reparse = {{in + L"k", {CLOUD, L""}}, {in + L"k\\x", {CLOUD, L"not fetched"}},
+               {in + L"v", {CLOUD, L""}}, {in + L"o", {CLOUD, L"all ones"}},
+               {in + L"d", {CLOUD, L""}}, {in + L"e", {CLOUD, L""}}};
+    otherVolume = {{in + L"v", false}};
     // e's name is linked outside, where it is not taken for e, before its second attempt opens it
     // afresh: by a program that ignores share modes, a Linux one.
     bool swapped = !onWine;
@@ -629,6 +630,7 @@ TEST(Sweep, WhatNoListingShows) {
         EXPECT_EQ(1, accessRefusals) << "removals refused for access, ignoring marks: " << ignoring;
     }
     streams.clear();
+    otherVolume.clear();
     denied.clear();
     viewed.clear();
     ignoringMarkWorks = false;
@@ -658,7 +660,7 @@ TEST(Sweep, RootsParentMovedAway) {
 // holds is not known, and it gets no second attempt.
 TEST(Sweep, ListingsLongAndCutShort) {
     const Scratch root;
-    otherVolume = {root}; // the fresh handle must be on its parent's volume
+    otherVolume = {{root, true}}; // the fresh handle must be on its parent's volume
     std::wstring many;
     for (int i = 0; i < 400; i++)
         many += L"m/" + std::wstring(100, L'n') + std::to_wstring(i) + L"/ ";
