@@ -20,7 +20,7 @@ static const wchar_t PREFIJO[] = L"\\??\\";
 // Removal that drops the name at once, even while others hold the folder open, and ignores a
 // read-only mark: Windows 10 1809 and later (the program is built for Windows 7).
 static const FILE_INFO_BY_HANDLE_CLASS BORRADO_EX = (FILE_INFO_BY_HANDLE_CLASS)21;
-enum { BORRAR_YA_IGNORANDO_MARCA = 0x1 | 0x2 | 0x10 };
+enum { BORRAR_YA = 0x1 | 0x2, IGNORANDO_MARCA = 0x10 };
 // FileIdInfo: Windows 8 and later.
 static const FILE_INFO_BY_HANDLE_CLASS ID_CON_VOLUMEN = (FILE_INFO_BY_HANDLE_CLASS)18;
 static const FILE_INFORMATION_CLASS LISTA_DE_FLUJOS =
@@ -29,10 +29,10 @@ static const FILE_INFORMATION_CLASS LISTA_DE_FLUJOS =
 // What a visit asks for, then less where that is refused: a folder another program holds without
 // sharing delete (a command prompt's current folder) is listed and cannot go; one the user may
 // remove but not list can only go. Its second attempt, through the same handle, may take a
-// read-only mark off.
+// read-only mark off. Once delete is refused it is not asked again before the folder is listed:
+// Windows Security shows a notice for every open of a protected folder it refuses.
 static const ACCESS_MASK PARA_VISITAR[] = {DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES,
-                                           DELETE | FILE_LIST_DIRECTORY, FILE_LIST_DIRECTORY,
-                                           DELETE, 0};
+                                           FILE_LIST_DIRECTORY, DELETE, 0};
 static const ACCESS_MASK PARA_BORRAR[] = {DELETE | FILE_WRITE_ATTRIBUTES, DELETE, 0};
 
 // A filter's view is opened while the folder is still held, which shares no delete: it asks for
@@ -121,14 +121,19 @@ HANDLE abrirParaVisitar(const wchar_t *ruta, size_t largo, HANDLE padre) {
 // renamed above it. NULL where the root has no parent (a drive's root) or it cannot be opened: the
 // root is then opened by its path. A root whose path with the prefix would not fit is not opened,
 // as no other folder is.
-NO_EN_LINEA HANDLE abrirPadreDeLaRaiz(const wchar_t *ruta, size_t largo) {
-    if (LARGO_PREFIJO + largo >= LARGO_RUTA)
-        return NULL;
+size_t largoDelPadre(const wchar_t *ruta, size_t largo) {
     size_t fin;
     ultimaParte(ruta, largo, &fin);
     // A drive's root keeps its separator: "C:\\" names it, "C:" the drive's current folder.
     if (fin > 1 && ruta[fin - 2] != L':')
         fin--;
+    return fin;
+}
+
+NO_EN_LINEA HANDLE abrirPadreDeLaRaiz(const wchar_t *ruta, size_t largo) {
+    if (LARGO_PREFIJO + largo >= LARGO_RUTA)
+        return NULL;
+    const size_t fin = largoDelPadre(ruta, largo);
     wchar_t nt[LARGO_RUTA];
     if (fin == 0 || !conPrefijo(nt, ruta, fin))
         return NULL;
@@ -162,8 +167,7 @@ static int mismaIdentidad(HANDLE carpeta, const Identidad *esperada) {
     return identidadDe(carpeta, &propia) && !memcmp(&propia, esperada, sizeof propia);
 }
 
-// The 64-bit ID a listing gives its entries.
-static int idListadoDe(HANDLE carpeta, LONGLONG *id) {
+int idListadoDe(HANDLE carpeta, LONGLONG *id) {
     IO_STATUS_BLOCK estado;
     LARGE_INTEGER propio;
     if (!NT_SUCCESS(NtQueryInformationFile(carpeta, &estado, &propio, sizeof propio,
@@ -186,19 +190,25 @@ struct DatosDeMontaje {
 };
 
 // Whether a volume is mounted at the held folder: another drive, not a link. Data that cannot be
-// read says yes, so the folder is left alone.
+// read, or that is not a whole mount point's, says yes, so the folder is left alone: only the
+// bytes the call gave are read.
 NO_EN_LINEA static int montaVolumen(HANDLE carpeta) {
     static const wchar_t VOLUMEN[] = L"\\??\\Volume{";
-    const size_t largo = sizeof VOLUMEN / sizeof(wchar_t) - 1;
+    const size_t largo = (sizeof VOLUMEN - sizeof(wchar_t)) / sizeof(wchar_t);
+    const size_t cabecera = offsetof(DatosDeMontaje, nombres);
     DatosDeMontaje datos;
     DWORD leidos;
     if (!DeviceIoControl(carpeta, FSCTL_GET_REPARSE_POINT, NULL, 0, &datos, sizeof datos, &leidos,
-                         NULL))
+                         NULL) ||
+        leidos < cabecera || leidos > sizeof datos || datos.etiqueta != IO_REPARSE_TAG_MOUNT_POINT)
         return 1;
-    const size_t inicio = datos.inicioSustituto / sizeof(wchar_t);
+    // The names lie within the data the call gave, and the data within those bytes.
+    const size_t nombres = leidos - cabecera, inicio = datos.inicioSustituto;
+    if (datos.largoDatos > leidos - 8 || inicio > nombres ||
+        datos.largoSustituto > nombres - inicio || inicio % sizeof(wchar_t))
+        return 1;
     return datos.largoSustituto >= largo * sizeof(wchar_t) &&
-           inicio + largo <= sizeof datos.nombres / sizeof(wchar_t) &&
-           !_wcsnicmp(datos.nombres + inicio, VOLUMEN, largo);
+           !_wcsnicmp(datos.nombres + inicio / sizeof(wchar_t), VOLUMEN, largo);
 }
 
 int noLoAdmite(DWORD error) {
@@ -221,13 +231,27 @@ static int leerEtiqueta(HANDLE carpeta, FILE_ATTRIBUTE_TAG_INFO *propia) {
     return 1;
 }
 
+// Whether the held folder carries extended attributes, asked of its handle where its entry gives
+// none (a reparse point's gives its tag there). A file system without them refuses the query.
+NO_EN_LINEA static int tieneExtendidos(HANDLE carpeta) {
+    IO_STATUS_BLOCK estado;
+    ULONG largo = 0;
+    const NTSTATUS resultado =
+        NtQueryInformationFile(carpeta, &estado, &largo, sizeof largo,
+                               (FILE_INFORMATION_CLASS)7); // FileEaInformation
+    if (!NT_SUCCESS(resultado))
+        return !noLoAdmite(RtlNtStatusToDosError(resultado));
+    return largo != 0;
+}
+
 // Judged by the entry its parent's listing gave, once the handle is known to hold the very folder
 // listed: an open that followed a link swapped in after the listing (a share whose server follows
 // its links, Wine) holds another, and is left alone. The handle is asked what it is only where the
 // entry shows a reparse point, and for a root with no entry. An entry showing a reparse point that
 // the handle does not hold was followed on open, and is left alone too. A root that is a link or
 // a mount point is left alone: it would go as a link, not be swept.
-NO_EN_LINEA int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrada *entrada) {
+NO_EN_LINEA int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrada *entrada,
+                           int *guardar) {
     const DWORD punto = FILE_ATTRIBUTE_REPARSE_POINT;
     const int listada = entrada->atributos != INVALID_FILE_ATTRIBUTES;
     LONGLONG id;
@@ -235,9 +259,11 @@ NO_EN_LINEA int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrad
         (!idConocido(entrada->id, 0) || !idListadoDe(carpeta, &id) || id != entrada->id))
         return DEJAR;
     FILE_ATTRIBUTE_TAG_INFO propia = {};
+    *guardar = entrada->extendidos != 0;
     if (!listada || (entrada->atributos & punto)) {
         if (!leerEtiqueta(carpeta, &propia) || (listada && !(propia.FileAttributes & punto)))
             return DEJAR;
+        *guardar = tieneExtendidos(carpeta);
     }
     const DWORD atributos = listada ? entrada->atributos : propia.FileAttributes;
     if ((!tarea->recorrerSistema && (atributos & FILE_ATTRIBUTE_SYSTEM)) ||
@@ -285,25 +311,31 @@ NO_EN_LINEA static int tieneFlujos(HANDLE carpeta) {
         NtQueryInformationFile(carpeta, &estado, lista, sizeof lista, LISTA_DE_FLUJOS);
     if (!NT_SUCCESS(resultado))
         return !noLoAdmite(RtlNtStatusToDosError(resultado));
-    for (ULONG_PTR desde = 0; desde < estado.Information;) {
+    // Only the bytes the call gave are read: a list that does not end within them says yes.
+    const ULONG_PTR dados = estado.Information;
+    if (dados > sizeof lista)
+        return 1;
+    for (ULONG_PTR desde = 0; desde < dados;) {
         const Flujo *f = (const Flujo *)((const BYTE *)lista + desde);
-        if (desde + offsetof(Flujo, nombre) + largoSinNombre > estado.Information ||
+        if (offsetof(Flujo, nombre) + largoSinNombre > dados - desde ||
             f->largoNombre != largoSinNombre || memcmp(f->nombre, SIN_NOMBRE, largoSinNombre))
             return 1;
         if (!f->siguiente)
-            break;
+            return 0;
+        if (f->siguiente >= dados - desde)
+            return 1;
         desde += f->siguiente;
     }
-    return 0;
+    return 1;
 }
 
 // Marks the open folder to go when its handle closes; it goes only if it is empty or a link.
 // Windows refuses a folder marked read-only, unless the call can be told to ignore the mark. A
 // refusal is not asked again in another form: Windows Security shows a notice for each.
-int marcarParaBorrar(HANDLE carpeta) {
+int marcarParaBorrar(HANDLE carpeta, int enlace) {
     if (tieneFlujos(carpeta))
         return FLUJOS;
-    DWORD yaIgnorandoMarca = BORRAR_YA_IGNORANDO_MARCA;
+    DWORD yaIgnorandoMarca = enlace ? BORRAR_YA : BORRAR_YA | IGNORANDO_MARCA;
     if (SetFileInformationByHandle(carpeta, BORRADO_EX, &yaIgnorandoMarca, sizeof yaIgnorandoMarca))
         return MARCADA;
     // Older Windows, Wine 8 and some file systems refuse the call itself.
@@ -368,7 +400,7 @@ NO_EN_LINEA static HANDLE abrirSiSigue(const wchar_t *ruta, size_t largo, HANDLE
 // One removal attempt through the open folder: its mark, or with soloSinMarca, only a read-only
 // mark taken off.
 static int intentar(HANDLE carpeta, int soloSinMarca) {
-    const int marca = !soloSinMarca          ? marcarParaBorrar(carpeta)
+    const int marca = !soloSinMarca          ? marcarParaBorrar(carpeta, 0)
                       : tieneFlujos(carpeta) ? FLUJOS
                                              : NEGADA;
     return marca == NEGADA && borrarSinMarca(carpeta) ? MARCADA : marca;

@@ -41,37 +41,54 @@ static void mostrarCarpeta(DatosTarea *tarea, const wchar_t *ruta, size_t largo)
         avisarVentana(tarea);
 }
 
+// A reply no file system gives: a success with no entries, or more bytes than were asked for.
+static const NTSTATUS MAL_FORMADA = (NTSTATUS)0xC00000C3; // STATUS_INVALID_NETWORK_RESPONSE
+
 // Fills listado with the next entries of the held folder's listing, from its start if asked, and
 // *dados with the bytes they take; STATUS_NO_MORE_FILES once it has given them all. *clase: the
-// form asked for, with file IDs, turned to the basic one for a file system that refuses it.
+// form asked for, with file IDs, turned to the one without for a file system that refuses it. A
+// reply is bounded before anything in it is read: one a file system never gives (a server's,
+// a filter's) is a failure.
 static NTSTATUS listar(HANDLE carpeta, LONGLONG *listado, BOOLEAN desdeElPrincipio, int *clase,
                        UNICODE_STRING *patron, ULONG_PTR *dados) {
-    IO_STATUS_BLOCK estado;
-    estado.Information = 0;
-    NTSTATUS resultado = NtQueryDirectoryFile(carpeta, NULL, NULL, NULL, &estado, listado,
-                                              LARGO_LISTADO, (FILE_INFORMATION_CLASS)*clase,
-                                              patron != NULL, patron, desdeElPrincipio);
-    if (*clase == CON_ID && desdeElPrincipio && noLoAdmite(RtlNtStatusToDosError(resultado))) {
-        *clase = SIN_ID;
-        return listar(carpeta, listado, desdeElPrincipio, clase, patron, dados);
+    for (;;) {
+        IO_STATUS_BLOCK estado;
+        estado.Information = 0;
+        const NTSTATUS resultado = NtQueryDirectoryFile(
+            carpeta, NULL, NULL, NULL, &estado, listado, LARGO_LISTADO,
+            (FILE_INFORMATION_CLASS)*clase, patron != NULL, patron, desdeElPrincipio);
+        if (*clase == CON_ID && desdeElPrincipio && noLoAdmite(RtlNtStatusToDosError(resultado))) {
+            *clase = SIN_ID;
+            continue;
+        }
+        *dados = estado.Information;
+        if (NT_SUCCESS(resultado) && (*dados == 0 || *dados > LARGO_LISTADO))
+            return MAL_FORMADA;
+        return resultado;
     }
-    *dados = estado.Information;
-    return resultado;
 }
 
 // The entry that starts desde bytes into a listing, if it lies whole within the bytes it gave; its
-// name and that name's length in units.
+// name and that name's length in units. Sizes are compared by what is left, never summed, so that
+// no value a reply gives can wrap around.
 static const EntradaDeListado *entradaEn(const LONGLONG *listado, ULONG_PTR desde, ULONG_PTR dados,
                                          int clase, const wchar_t **nombre, size_t *largo) {
     const EntradaDeListado *e = (const EntradaDeListado *)((const BYTE *)listado + desde);
     const ULONG_PTR cabecera = clase == CON_ID
                                    ? offsetof(EntradaDeListado, nombre)
-                                   : offsetof(EntradaDeListado, largoAtributosExtendidos);
-    if (desde + cabecera > dados || desde + cabecera + e->largoNombre > dados)
+                                   : offsetof(EntradaDeListado, largoAtributosExtendidos) + 4;
+    if (desde > dados || cabecera > dados - desde || e->largoNombre > dados - desde - cabecera)
         return NULL;
     *nombre = (const wchar_t *)((const BYTE *)e + cabecera);
     *largo = e->largoNombre / sizeof(wchar_t);
     return e;
+}
+
+static int enLinaje(const Linaje *linaje, LONGLONG id) {
+    for (; linaje; linaje = linaje->arriba)
+        if (linaje->id == id)
+            return 1;
+    return 0;
 }
 
 // Visits a listed entry of the folder carpeta holds, whose path and separator fill ruta[0..base).
@@ -79,7 +96,8 @@ static const EntradaDeListado *entradaEn(const LONGLONG *listado, ULONG_PTR desd
 // disk: *queda notes it. A name no file system gives (empty, or holding a separator) would reach
 // past the entry: it stays too. 1: go on, 0: stop.
 static int visitarEntrada(const EntradaDeListado *e, const wchar_t *n, size_t largo, int clase,
-                          wchar_t *ruta, size_t base, HANDLE carpeta, int *queda) {
+                          wchar_t *ruta, size_t base, HANDLE carpeta, const Linaje *linaje,
+                          int *queda) {
     if (largo > 0 && n[0] == L'.' && (largo == 1 || (largo == 2 && n[1] == L'.')))
         return 1;
     if (!(e->atributos & FILE_ATTRIBUTE_DIRECTORY) || (e->atributos & SIN_DESCARGAR) ||
@@ -89,37 +107,49 @@ static int visitarEntrada(const EntradaDeListado *e, const wchar_t *n, size_t la
     }
     memcpy(ruta + base, n, largo * sizeof(wchar_t));
     ruta[base + largo] = L'\0';
-    // In the basic form the name starts where the ID would be.
-    const Entrada entrada = {e->atributos, clase == CON_ID ? e->id.QuadPart : 0, clase == CON_ID,
-                             0};
+    const int reparse = (e->atributos & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const Entrada entrada = {e->atributos,
+                             clase == CON_ID ? e->id.QuadPart : 0,
+                             clase == CON_ID,
+                             0,
+                             reparse ? 0 : e->largoAtributosExtendidos,
+                             linaje};
     return borrarDirectorio(ruta, base + largo, carpeta, &entrada);
 }
 
-// Lists the held folder whole, visiting each subfolder; ruta[0..largo) is its path. *queda: it
-// holds something that stays. 1: listed to its end, 0: cut short, -1: stop.
-static int recorrer(HANDLE carpeta, wchar_t *ruta, size_t largo, int *queda) {
+// Lists the held folder whole, visiting each subfolder; ruta[0..largo) is its path, linaje the
+// folders held from it up. *queda: it holds something that stays. A reply that is not whole cuts
+// the listing short; between two calls the stop is looked at, as a server may answer each at once
+// and for ever. 1: listed to its end, 0: cut short, -1: stop.
+static int recorrer(HANDLE carpeta, wchar_t *ruta, size_t largo, const Linaje *linaje, int *queda) {
     const size_t base = largo + !terminaEnSeparador(ruta, largo);
     ruta[base - 1] = L'\\';
     LONGLONG listado[LARGO_LISTADO / sizeof(LONGLONG)];
     ULONG_PTR dados;
     int clase = CON_ID;
-    int seguir = 1;
+    int listada = 0;
     NTSTATUS resultado = listar(carpeta, listado, TRUE, &clase, NULL, &dados);
-    while (seguir && NT_SUCCESS(resultado)) {
+    while (NT_SUCCESS(resultado)) {
         const wchar_t *nombre;
         size_t n;
-        const EntradaDeListado *e = entradaEn(listado, 0, dados, clase, &nombre, &n);
-        while (seguir && e) {
-            seguir = visitarEntrada(e, nombre, n, clase, ruta, base, carpeta, queda);
-            const ULONG_PTR desde = (const BYTE *)e - (const BYTE *)listado;
-            e = e->siguiente ? entradaEn(listado, desde + e->siguiente, dados, clase, &nombre, &n)
-                             : NULL;
+        const EntradaDeListado *e;
+        for (ULONG_PTR desde = 0; (e = entradaEn(listado, desde, dados, clase, &nombre, &n));
+             desde += e->siguiente) {
+            if (!visitarEntrada(e, nombre, n, clase, ruta, base, carpeta, linaje, queda))
+                listada = -1;
+            if (listada < 0 || !e->siguiente || e->siguiente > dados - desde)
+                break;
         }
-        if (seguir)
-            resultado = listar(carpeta, listado, FALSE, &clase, NULL, &dados);
+        if (listada < 0 || !e || e->siguiente)
+            break; // stopped, or an entry outside the reply
+        if (WaitForSingleObject(tareaDelHilo->eventoCancelar, 0) != WAIT_TIMEOUT) {
+            listada = -1;
+            break;
+        }
+        resultado = listar(carpeta, listado, FALSE, &clase, NULL, &dados);
     }
     ruta[largo] = L'\0';
-    return !seguir ? -1 : resultado == NO_HAY_MAS || resultado == NADA;
+    return listada < 0 ? -1 : resultado == NO_HAY_MAS || resultado == NADA;
 }
 
 int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *entrada) {
@@ -128,15 +158,21 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *e
     tarea->carpetasRecorridas++;
     if (WaitForSingleObject(tarea->eventoCancelar, 2) != WAIT_TIMEOUT)
         return 0;
+    // A folder that is one the walk holds, or one above the root, is not entered nor opened.
+    if (entrada->conId && enLinaje(entrada->arriba, entrada->id))
+        return 1;
 
     // Held before anything is judged: what is judged, removed and listed is the folder held.
     HANDLE carpeta = abrirParaVisitar(ruta, largo, padre);
     if (carpeta == INVALID_HANDLE_VALUE)
         return 1;
-    const int clase = clasificar(carpeta, tarea, entrada);
+    int queda = 0;
+    const int clase = clasificar(carpeta, tarea, entrada, &queda);
     // An empty folder or a link goes before anything is listed; a filter's folder is first
     // listed whole as its filter shows it.
-    const int marca = clase == ENTRAR || clase == ENLACE ? marcarParaBorrar(carpeta) : LLENA;
+    const int marca = !queda && (clase == ENTRAR || clase == ENLACE)
+                          ? marcarParaBorrar(carpeta, clase == ENLACE)
+                          : LLENA;
     if (marca == MARCADA) {
         CloseHandle(carpeta); // it goes here
         tarea->carpetasBorradas++;
@@ -150,8 +186,10 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *e
 
     const int recorridas = tarea->carpetasRecorridas;
     const int borradas = tarea->carpetasBorradas;
-    int queda = 0;
-    const int listada = recorrer(vista, ruta, largo, &queda);
+    Linaje propio = {entrada->id, entrada->arriba};
+    if (!entrada->conId && !idListadoDe(carpeta, &propio.id))
+        propio.id = 0;
+    const int listada = recorrer(vista, ruta, largo, &propio, &queda);
     // A subfolder went when every folder visited below it went too. A folder that still holds
     // anything, whose listing was cut short, or whose removal was refused for access cannot go:
     // no second attempt. It is made only on the folder visited.
@@ -175,13 +213,14 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *e
     return 1;
 }
 
-// The root's entry in the listing of the folder that holds it, where that can be listed: the root
-// is then told to be the folder listed, as every other is. Its attributes stay all set otherwise.
+// The root's entry in the listing of the folder that holds it, where that can be listed and the
+// entry is the root's own name: the root is then told to be the folder listed, as every other is.
+// Its attributes stay all set otherwise.
 static void entradaDeLaRaiz(HANDLE padre, wchar_t *ruta, size_t largo, Entrada *entrada) {
     size_t inicio;
     UNICODE_STRING patron;
-    patron.Length = patron.MaximumLength =
-        (USHORT)(ultimaParte(ruta, largo, &inicio) * sizeof(wchar_t));
+    const size_t unidades = ultimaParte(ruta, largo, &inicio);
+    patron.Length = patron.MaximumLength = (USHORT)(unidades * sizeof(wchar_t));
     patron.Buffer = ruta + inicio;
     LONGLONG listado[LARGO_LISTADO / sizeof(LONGLONG)];
     ULONG_PTR dados;
@@ -189,13 +228,41 @@ static void entradaDeLaRaiz(HANDLE padre, wchar_t *ruta, size_t largo, Entrada *
     const wchar_t *nombre;
     size_t n;
     const EntradaDeListado *e;
-    // A name the listing takes for a pattern (DOS wildcards) could match another: the ID says.
+    // A name the listing takes for a pattern (DOS wildcards) could match another.
     if (!padre || !NT_SUCCESS(listar(padre, listado, TRUE, &clase, &patron, &dados)) ||
-        !(e = entradaEn(listado, 0, dados, clase, &nombre, &n)))
+        !(e = entradaEn(listado, 0, dados, clase, &nombre, &n)) || n != unidades ||
+        CompareStringOrdinal(nombre, (int)n, patron.Buffer, (int)n, TRUE) != CSTR_EQUAL)
         return;
     entrada->atributos = e->atributos;
     entrada->conId = clase == CON_ID;
     entrada->id = entrada->conId ? e->id.QuadPart : 0;
+    entrada->extendidos =
+        e->atributos & FILE_ATTRIBUTE_REPARSE_POINT ? 0 : e->largoAtributosExtendidos;
+}
+
+// The folders above the root, from the one that holds it up to its volume's root, each with its
+// ID, read once: at most one for each part of the path. The first of encima, or NULL.
+static const Linaje *linajeDeLaRaiz(const wchar_t *ruta, size_t largo, HANDLE padre, Linaje *encima,
+                                    size_t cuantos) {
+    Identidad suya, delVolumen;
+    size_t hay = 0;
+    HANDLE carpeta = padre;
+    if (!padre || !identidadDe(padre, &delVolumen))
+        return NULL;
+    while (carpeta && hay < cuantos && idListadoDe(carpeta, &encima[hay].id) &&
+           identidadDe(carpeta, &suya) && suya.volumen == delVolumen.volumen) {
+        encima[hay].arriba = NULL;
+        if (hay > 0)
+            encima[hay - 1].arriba = &encima[hay];
+        hay++;
+        if (carpeta != padre)
+            CloseHandle(carpeta);
+        largo = largoDelPadre(ruta, largo);
+        carpeta = abrirPadreDeLaRaiz(ruta, largo);
+    }
+    if (carpeta && carpeta != padre)
+        CloseHandle(carpeta);
+    return hay ? encima : NULL;
 }
 
 DWORD WINAPI ThreadProc(LPVOID parametro) {
@@ -212,7 +279,9 @@ DWORD WINAPI ThreadProc(LPVOID parametro) {
         ruta[largo++] = L'\\';
     ruta[largo] = L'\0';
     HANDLE padre = abrirPadreDeLaRaiz(ruta, largo);
-    Entrada raiz = {INVALID_FILE_ATTRIBUTES, 0, 0, 1};
+    Linaje encima[LARGO_RUTA / 2];
+    Entrada raiz = {INVALID_FILE_ATTRIBUTES, 0, 0, 1, 0, NULL};
+    raiz.arriba = linajeDeLaRaiz(ruta, largo, padre, encima, LARGO_RUTA / 2);
     entradaDeLaRaiz(padre, ruta, largo, &raiz);
     DWORD resultado = borrarDirectorio(ruta, largo, padre, &raiz);
     if (padre)

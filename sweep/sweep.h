@@ -38,14 +38,26 @@ extern DatosTarea *tareaDelHilo;
 
 DWORD WINAPI ThreadProc(LPVOID parametro);
 
+// The IDs of the folders the walk holds above a visit, the root and the folders above it
+// included, each with the next one up. A listed folder with one of these IDs is one of them seen
+// through a link its server follows: entering it would leave the root.
+struct Linaje {
+    LONGLONG id;
+    const Linaje *arriba;
+};
+
 // What a folder's parent listing said of it: its attributes (all set for a root that has no entry)
 // and, where the file system lists file IDs, its ID (conId), so that the folder opened by that name
-// can be told to be the one listed. raiz: the root, which is swept, never removed as a link.
+// can be told to be the one listed; the size of its extended attributes, data no listing shows
+// (for a reparse point the listing gives its tag there instead: 0). raiz: the root, which is swept,
+// never removed as a link. arriba: the folders held above it.
 struct Entrada {
     DWORD atributos;
     LONGLONG id;
     int conId;
     int raiz;
+    ULONG extendidos;
+    const Linaje *arriba;
 };
 
 // Visits the folder whose plain path fills ruta[0..largo): the entry named by the path's last part
@@ -73,13 +85,21 @@ int noLoAdmite(DWORD error);
 // padre, by its NT name), as itself, never as a link's target; INVALID_HANDLE_VALUE if it cannot.
 HANDLE abrirParaVisitar(const wchar_t *ruta, size_t largo, HANDLE padre);
 
-// The folder that holds the root, opened by the root's path as given; NULL where there is none.
+// The folder that holds the folder at ruta, opened by its path as given; NULL where there is none.
 HANDLE abrirPadreDeLaRaiz(const wchar_t *ruta, size_t largo);
 
+// The length of the path of the folder that holds the folder at ruta: 0 where there is none. A
+// drive's root keeps its separator.
+size_t largoDelPadre(const wchar_t *ruta, size_t largo);
+
+// The 64-bit ID a listing gives the held folder's entry; 0 where it cannot be read.
+int idListadoDe(HANDLE carpeta, LONGLONG *id);
+
 // What the walk does with a held folder: enters it; enters it as its file-system filter shows it
-// (a cloud folder); removes it as a link, never entering it; or leaves it alone.
+// (a cloud folder); removes it as a link, never entering it; or leaves it alone. *guardar: it
+// carries extended attributes, so it stays whatever it holds.
 enum { ENTRAR, FILTRADA, ENLACE, DEJAR };
-int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrada *entrada);
+int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrada *entrada, int *guardar);
 
 // For a folder a filter owns, held as itself: the same folder opened again as every program opens
 // it, while it is still held; INVALID_HANDLE_VALUE unless both hold the very same folder.
@@ -97,8 +117,9 @@ int identidadDe(HANDLE carpeta, Identidad *identidad);
 // How a removal mark ended: set; refused for anything but access (not empty, say); not asked, the
 // folder carrying a named stream; refused for access by the removal that ignores read-only marks,
 // or by the plain one.
+// A link is never removed through a read-only mark: someone marked it to keep it.
 enum { MARCADA, LLENA, FLUJOS, NEGADA_EX, NEGADA };
-int marcarParaBorrar(HANDLE carpeta);
+int marcarParaBorrar(HANDLE carpeta, int enlace);
 
 // One attempt to remove that folder (ruta and padre as for borrarDirectorio) once nothing in it
 // stays: through carpeta, the handle its visit held, which it closes; id, its 64-bit ID where its
@@ -110,8 +131,9 @@ int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo, HAND
 
 // One entry of a folder's listing with its file ID (FileIdFullDirectoryInformation): where the
 // next entry starts (0: none), times and sizes, attributes, the name's size in bytes, the size of
-// its extended attributes, its ID and the name, not NUL-terminated. The basic form every file
-// system gives (FileDirectoryInformation) is the same up to the name's size, the name following.
+// its extended attributes, its ID and the name, not NUL-terminated. The form without IDs every
+// file system gives (FileFullDirectoryInformation) is the same up to the size of its extended
+// attributes, the name following.
 struct EntradaDeListado {
     ULONG siguiente;
     ULONG indice;
@@ -125,7 +147,7 @@ struct EntradaDeListado {
 };
 enum {
     CON_ID = 38 /* FileIdFullDirectoryInformation */,
-    SIN_ID = 1 /* FileDirectoryInformation */
+    SIN_ID = 2 /* FileFullDirectoryInformation */
 };
 
 // Lists a folder through its handle; ntdll has it, no header of the toolchains declares it.
