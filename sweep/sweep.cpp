@@ -41,7 +41,7 @@ static void mostrarCarpeta(DatosTarea *tarea, const wchar_t *ruta, size_t largo)
         avisarVentana(tarea);
 }
 
-// A reply no file system gives: a success with no entries, or more bytes than were asked for.
+// A reply no file system gives: more bytes than were asked for.
 static const NTSTATUS MAL_FORMADA = (NTSTATUS)0xC00000C3; // STATUS_INVALID_NETWORK_RESPONSE
 
 // Fills listado with the next entries of the held folder's listing, from its start if asked, and
@@ -62,7 +62,7 @@ static NTSTATUS listar(HANDLE carpeta, LONGLONG *listado, BOOLEAN desdeElPrincip
             continue;
         }
         *dados = estado.Information;
-        if (NT_SUCCESS(resultado) && (*dados == 0 || *dados > LARGO_LISTADO))
+        if (NT_SUCCESS(resultado) && *dados > LARGO_LISTADO)
             return MAL_FORMADA;
         return resultado;
     }
@@ -118,9 +118,10 @@ static int visitarEntrada(const EntradaDeListado *e, const wchar_t *n, size_t la
 }
 
 // Lists the held folder whole, visiting each subfolder; ruta[0..largo) is its path, linaje the
-// folders held from it up. *queda: it holds something that stays. A reply that is not whole cuts
-// the listing short; between two calls the stop is looked at, as a server may answer each at once
-// and for ever. 1: listed to its end, 0: cut short, -1: stop.
+// folders held from it up. *queda: it holds something that stays. A reply that is not whole (a
+// success with no bytes among them) cuts the listing short; between two calls the stop is looked
+// at, as a server may answer each at once and for ever. 1: listed to its end, 0: cut short, -1:
+// stop.
 static int recorrer(HANDLE carpeta, wchar_t *ruta, size_t largo, const Linaje *linaje, int *queda) {
     const size_t base = largo + !terminaEnSeparador(ruta, largo);
     ruta[base - 1] = L'\\';
