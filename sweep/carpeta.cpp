@@ -200,12 +200,11 @@ NO_EN_LINEA static int montaVolumen(HANDLE carpeta) {
     DWORD leidos;
     if (!DeviceIoControl(carpeta, FSCTL_GET_REPARSE_POINT, NULL, 0, &datos, sizeof datos, &leidos,
                          NULL) ||
-        leidos < cabecera || leidos > sizeof datos || datos.etiqueta != IO_REPARSE_TAG_MOUNT_POINT)
+        leidos < cabecera || leidos > sizeof datos)
         return 1;
-    // The names lie within the data the call gave, and the data within those bytes.
+    // The name it substitutes lies within the bytes the call gave.
     const size_t nombres = leidos - cabecera, inicio = datos.inicioSustituto;
-    if (datos.largoDatos > leidos - 8 || inicio > nombres ||
-        datos.largoSustituto > nombres - inicio || inicio % sizeof(wchar_t))
+    if (inicio > nombres || datos.largoSustituto > nombres - inicio)
         return 1;
     return datos.largoSustituto >= largo * sizeof(wchar_t) &&
            !_wcsnicmp(datos.nombres + inicio / sizeof(wchar_t), VOLUMEN, largo);

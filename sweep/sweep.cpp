@@ -68,7 +68,8 @@ static NTSTATUS listar(HANDLE carpeta, LONGLONG *listado, BOOLEAN desdeElPrincip
     }
 }
 
-// The entry that starts desde bytes into a listing, if it lies whole within the bytes it gave; its
+// The entry that starts desde bytes into a listing (desde within the bytes it gave), if it lies
+// whole within them; its
 // name and that name's length in units. Sizes are compared by what is left, never summed, so that
 // no value a reply gives can wrap around.
 static const EntradaDeListado *entradaEn(const LONGLONG *listado, ULONG_PTR desde, ULONG_PTR dados,
@@ -77,7 +78,7 @@ static const EntradaDeListado *entradaEn(const LONGLONG *listado, ULONG_PTR desd
     const ULONG_PTR cabecera = clase == CON_ID
                                    ? offsetof(EntradaDeListado, nombre)
                                    : offsetof(EntradaDeListado, largoAtributosExtendidos) + 4;
-    if (desde > dados || cabecera > dados - desde || e->largoNombre > dados - desde - cabecera)
+    if (cabecera > dados - desde || e->largoNombre > dados - desde - cabecera)
         return NULL;
     *nombre = (const wchar_t *)((const BYTE *)e + cabecera);
     *largo = e->largoNombre / sizeof(wchar_t);
