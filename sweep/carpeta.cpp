@@ -34,10 +34,6 @@ static const FILE_INFORMATION_CLASS LISTA_DE_FLUJOS =
 static const ACCESS_MASK PARA_VISITAR[] = {DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES,
                                            FILE_LIST_DIRECTORY, DELETE, 0};
 static const ACCESS_MASK PARA_BORRAR[] = {DELETE | FILE_WRITE_ATTRIBUTES, DELETE, 0};
-
-// A filter's view is opened while the folder is still held, which shares no delete: it asks for
-// none and lets the held handle keep its own.
-static const ACCESS_MASK PARA_VER[] = {FILE_LIST_DIRECTORY, 0};
 // The folder that holds the root is listed for the root's entry where the user may.
 static const ACCESS_MASK PARA_EL_PADRE[] = {FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_TRAVERSE, 0};
 enum {
@@ -277,15 +273,18 @@ NO_EN_LINEA int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrad
     return FILTRADA;
 }
 
-// A folder a file-system filter owns is the filter's to list: opened as itself, a cloud folder not
-// yet fetched could list as empty. The held handle shares no delete, so nobody can put a link at
-// its name meanwhile; a server that ignores that is caught by the identities.
+// A folder a file-system filter owns is the filter's to list and remove: opened as itself, a cloud
+// folder not yet fetched could list as empty. Its view asks what a visit asks, so it is held
+// from its listing to its removal as any folder is; the handle that opened it as itself shares no
+// delete, so it goes first. A link put at its name in between leads elsewhere than the identity.
 NO_EN_LINEA HANDLE abrirParaSuFiltro(HANDLE carpeta, const wchar_t *ruta, size_t largo,
                                      HANDLE padre) {
-    HANDLE vista = abrirCarpeta(ruta, largo, padre, PARA_VER, COMPARTIR_TODO, 0);
     Identidad propia;
-    if (vista != INVALID_HANDLE_VALUE &&
-        (!identidadDe(carpeta, &propia) || !mismaIdentidad(vista, &propia))) {
+    const int conocida = identidadDe(carpeta, &propia);
+    CloseHandle(carpeta);
+    HANDLE vista = conocida ? abrirCarpeta(ruta, largo, padre, PARA_VISITAR, COMPARTIR, 0)
+                            : INVALID_HANDLE_VALUE;
+    if (vista != INVALID_HANDLE_VALUE && !mismaIdentidad(vista, &propia)) {
         CloseHandle(vista);
         return INVALID_HANDLE_VALUE;
     }
@@ -333,17 +332,17 @@ NO_EN_LINEA static int tieneFlujos(HANDLE carpeta) {
 // refusal is not asked again in another form: Windows Security shows a notice for each.
 int marcarParaBorrar(HANDLE carpeta, int enlace) {
     if (tieneFlujos(carpeta))
-        return FLUJOS;
+        return NUNCA;
     DWORD yaIgnorandoMarca = enlace ? BORRAR_YA : BORRAR_YA | IGNORANDO_MARCA;
     if (SetFileInformationByHandle(carpeta, BORRADO_EX, &yaIgnorandoMarca, sizeof yaIgnorandoMarca))
         return MARCADA;
     // Older Windows, Wine 8 and some file systems refuse the call itself.
     if (!noLoAdmite(GetLastError()))
-        return GetLastError() == ERROR_ACCESS_DENIED ? NEGADA_EX : LLENA;
+        return GetLastError() == ERROR_ACCESS_DENIED ? NUNCA : OTRA_VEZ;
     FILE_DISPOSITION_INFO borrar = {TRUE};
     if (SetFileInformationByHandle(carpeta, FileDispositionInfo, &borrar, sizeof borrar))
         return MARCADA;
-    return GetLastError() == ERROR_ACCESS_DENIED ? NEGADA : LLENA;
+    return GetLastError() == ERROR_ACCESS_DENIED ? SIN_MARCA : OTRA_VEZ;
 }
 
 // The mark put back, read back to be sure, a few times: a call cut short or a dropped connection
@@ -382,12 +381,12 @@ static int borrarSinMarca(HANDLE carpeta) {
     return borrada;
 }
 
-// The folder at ruta in the folder padre holds, opened to be removed, if it is still the one whose
-// 64-bit ID is id; else INVALID_HANDLE_VALUE. Under Wine a name may lead elsewhere than it did.
-NO_EN_LINEA static HANDLE abrirSiSigue(const wchar_t *ruta, size_t largo, HANDLE padre,
-                                       LONGLONG id) {
-    HANDLE carpeta =
-        abrirCarpeta(ruta, largo, padre, PARA_BORRAR, COMPARTIR_TODO, FILE_OPEN_REPARSE_POINT);
+// The folder at ruta in the folder padre holds, opened (como) to be removed, if it is still the one
+// whose 64-bit ID is id; else INVALID_HANDLE_VALUE. Under Wine a name may lead elsewhere than it
+// did.
+NO_EN_LINEA static HANDLE abrirSiSigue(const wchar_t *ruta, size_t largo, HANDLE padre, LONGLONG id,
+                                       ULONG como) {
+    HANDLE carpeta = abrirCarpeta(ruta, largo, padre, PARA_BORRAR, COMPARTIR_TODO, como);
     LONGLONG suyo;
     if (carpeta != INVALID_HANDLE_VALUE && (!idListadoDe(carpeta, &suyo) || suyo != id)) {
         CloseHandle(carpeta);
@@ -396,13 +395,13 @@ NO_EN_LINEA static HANDLE abrirSiSigue(const wchar_t *ruta, size_t largo, HANDLE
     return carpeta;
 }
 
-// One removal attempt through the open folder: its mark, or with soloSinMarca, only a read-only
-// mark taken off.
-static int intentar(HANDLE carpeta, int soloSinMarca) {
-    const int marca = !soloSinMarca          ? marcarParaBorrar(carpeta, 0)
-                      : tieneFlujos(carpeta) ? FLUJOS
-                                             : NEGADA;
-    return marca == NEGADA && borrarSinMarca(carpeta) ? MARCADA : marca;
+// One removal attempt through the open folder, after one that ended as primera: its mark, a
+// read-only mark taken off where the plain removal is refused for access.
+static int intentar(HANDLE carpeta, int primera) {
+    const int marca = primera != SIN_MARCA   ? marcarParaBorrar(carpeta, 0)
+                      : tieneFlujos(carpeta) ? NUNCA
+                                             : SIN_MARCA;
+    return marca == SIN_MARCA && borrarSinMarca(carpeta) ? MARCADA : marca;
 }
 
 // The second attempt, for a folder whose listing found nothing that stays, through the handle the
@@ -411,32 +410,24 @@ static int intentar(HANDLE carpeta, int soloSinMarca) {
 // its folder is empty, either way: where the folder is still there once that handle is closed, it
 // is tried once more through a fresh one, only if that holds the same folder (id, asked of the
 // handle where the listing gave none) on the volume of the folder above it, as a volume mounted at
-// a folder is never removed. A folder a file-system filter owns is opened afresh as every program
-// opens it, and acted on only if it is the one visited, *identidad.
+// a folder is never removed. A folder a file-system filter owns is opened afresh as it was, as
+// every program opens it.
 NO_EN_LINEA int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo,
-                                     HANDLE padre, LONGLONG id, const Identidad *identidad,
-                                     int soloSinMarca) {
-    if (identidad)
-        carpeta = abrirCarpeta(ruta, largo, padre, PARA_BORRAR, COMPARTIR, 0);
-    if (carpeta == INVALID_HANDLE_VALUE)
-        return 0;
-    const int conocido = !identidad && padre && (id || idListadoDe(carpeta, &id));
-    int marca =
-        !identidad || mismaIdentidad(carpeta, identidad) ? intentar(carpeta, soloSinMarca) : LLENA;
-    // A mark taken, or refused as not empty, is what Wine may have misjudged.
-    const int dudosa =
-        marca == MARCADA || (marca == LLENA && GetLastError() == ERROR_DIR_NOT_EMPTY);
+                                     HANDLE padre, LONGLONG id, ULONG como, int primera) {
+    const int conocido = padre && (id || idListadoDe(carpeta, &id));
+    int marca = intentar(carpeta, primera);
     CloseHandle(carpeta); // a folder marked to go goes here
-    if (!conocido || soloSinMarca || !dudosa)
+    // A mark taken, or refused for anything but access, is what Wine may have misjudged.
+    if (!conocido || primera == SIN_MARCA || (marca != MARCADA && marca != OTRA_VEZ))
         return marca == MARCADA;
-    HANDLE fresca = abrirSiSigue(ruta, largo, padre, id);
+    HANDLE fresca = abrirSiSigue(ruta, largo, padre, id, como);
     if (fresca == INVALID_HANDLE_VALUE)
         return marca == MARCADA;
     Identidad suya, delPadre;
     marca = identidadDe(fresca, &suya) && identidadDe(padre, &delPadre) &&
                     suya.volumen == delPadre.volumen
-                ? intentar(fresca, 0)
-                : LLENA;
+                ? intentar(fresca, OTRA_VEZ)
+                : NUNCA;
     CloseHandle(fresca);
     return marca == MARCADA;
 }

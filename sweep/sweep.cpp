@@ -174,43 +174,39 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *e
     // listed whole as its filter shows it.
     const int marca = !queda && (clase == ENTRAR || clase == ENLACE)
                           ? marcarParaBorrar(carpeta, clase == ENLACE)
-                          : LLENA;
+                          : OTRA_VEZ;
     if (marca == MARCADA) {
         CloseHandle(carpeta); // it goes here
         tarea->carpetasBorradas++;
         return 1;
     }
-    HANDLE vista = clase == FILTRADA ? abrirParaSuFiltro(carpeta, ruta, largo, padre) : carpeta;
-    if (clase == ENLACE || clase == DEJAR || vista == INVALID_HANDLE_VALUE) {
+    if (clase == ENLACE || clase == DEJAR) {
         CloseHandle(carpeta);
         return 1;
     }
+    // From here a filter's folder is held as its filter shows it, to its removal.
+    if (clase == FILTRADA)
+        carpeta = abrirParaSuFiltro(carpeta, ruta, largo, padre);
+    if (carpeta == INVALID_HANDLE_VALUE)
+        return 1;
 
     const int recorridas = tarea->carpetasRecorridas;
     const int borradas = tarea->carpetasBorradas;
     Linaje propio = {entrada->id, entrada->arriba};
     if (!entrada->conId && !idListadoDe(carpeta, &propio.id))
         propio.id = 0;
-    const int listada = recorrer(vista, ruta, largo, &propio, &queda);
+    const int listada = recorrer(carpeta, ruta, largo, &propio, &queda);
     // A subfolder went when every folder visited below it went too. A folder that still holds
     // anything, whose listing was cut short, or whose removal was refused for access cannot go:
     // no second attempt. It is made only on the folder visited.
     queda = queda || tarea->carpetasRecorridas - recorridas != tarea->carpetasBorradas - borradas;
-    const int filtrada = vista != carpeta;
-    Identidad identidad;
-    const int segundo = listada == 1 && !queda && marca != NEGADA_EX &&
-                        (!filtrada || identidadDe(vista, &identidad));
-    // A filter's folder is let go first: its own handle shares no delete, not even with this
-    // thread.
-    if (filtrada)
-        CloseHandle(vista);
-    if (!segundo || filtrada)
+    const int segundo = listada == 1 && !queda && marca != NUNCA;
+    if (!segundo)
         CloseHandle(carpeta);
     if (listada < 0)
         return 0;
-    if (segundo && cepillarseDirectorio(filtrada ? INVALID_HANDLE_VALUE : carpeta, ruta, largo,
-                                        padre, entrada->conId ? entrada->id : 0,
-                                        filtrada ? &identidad : NULL, marca == NEGADA))
+    if (segundo && cepillarseDirectorio(carpeta, ruta, largo, padre, propio.id,
+                                        clase == FILTRADA ? 0 : FILE_OPEN_REPARSE_POINT, marca))
         tarea->carpetasBorradas++;
     return 1;
 }

@@ -101,8 +101,9 @@ int idListadoDe(HANDLE carpeta, LONGLONG *id);
 enum { ENTRAR, FILTRADA, ENLACE, DEJAR };
 int clasificar(HANDLE carpeta, const DatosTarea *tarea, const Entrada *entrada, int *guardar);
 
-// For a folder a filter owns, held as itself: the same folder opened again as every program opens
-// it, while it is still held; INVALID_HANDLE_VALUE unless both hold the very same folder.
+// For a folder a filter owns, held as itself: that handle closed, the same folder opened again as
+// every program opens it, to be listed and removed through; INVALID_HANDLE_VALUE unless it holds
+// the very folder the first one held.
 HANDLE abrirParaSuFiltro(HANDLE carpeta, const wchar_t *ruta, size_t largo, HANDLE padre);
 
 // Which folder a handle holds, told apart across volumes: FILE_ID_INFO's volume serial number and
@@ -114,20 +115,21 @@ struct Identidad {
 };
 int identidadDe(HANDLE carpeta, Identidad *identidad);
 
-// How a removal mark ended: set; refused for anything but access (not empty, say); not asked, the
-// folder carrying a named stream; refused for access by the removal that ignores read-only marks,
-// or by the plain one.
+// How a removal mark ended, by what a second attempt may still do: nothing, it is set; try again
+// once the folder is emptied (refused for anything but access: not empty, say); only take a
+// read-only mark off (refused for access by the plain removal); nothing, the folder stays (it
+// carries a named stream, or the removal that ignores read-only marks was refused for access).
 // A link is never removed through a read-only mark: someone marked it to keep it.
-enum { MARCADA, LLENA, FLUJOS, NEGADA_EX, NEGADA };
+enum { MARCADA, OTRA_VEZ, SIN_MARCA, NUNCA };
 int marcarParaBorrar(HANDLE carpeta, int enlace);
 
 // One attempt to remove that folder (ruta and padre as for borrarDirectorio) once nothing in it
-// stays: through carpeta, the handle its visit held, which it closes; id, its 64-bit ID where its
-// entry gave one, else 0. For a folder a file-system filter owns: through one of its own that must
-// hold the folder visited, *identidad. soloSinMarca: its first attempt was refused for access by
-// the plain removal; only a read-only mark taken off can change that. 1: removed.
+// stays: through carpeta, the handle its visit listed it through, which it closes; id, its 64-bit
+// ID where its entry gave one, else 0; como, how it was opened (as itself, or for a folder a
+// file-system filter owns as every program opens it); primera, how its first mark ended.
+// 1: removed.
 int cepillarseDirectorio(HANDLE carpeta, const wchar_t *ruta, size_t largo, HANDLE padre,
-                         LONGLONG id, const Identidad *identidad, int soloSinMarca);
+                         LONGLONG id, ULONG como, int primera);
 
 // One entry of a folder's listing with its file ID (FileIdFullDirectoryInformation): where the
 // next entry starts (0: none), times and sizes, attributes, the name's size in bytes, the size of
