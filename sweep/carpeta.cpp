@@ -313,18 +313,17 @@ NO_EN_LINEA static int tieneFlujos(HANDLE carpeta) {
     const ULONG_PTR dados = estado.Information;
     if (dados > sizeof lista)
         return 1;
-    for (ULONG_PTR desde = 0; desde < dados;) {
+    // 64 bits, so that no next offset can wrap around.
+    for (ULONGLONG desde = 0; desde < dados;) {
         const Flujo *f = (const Flujo *)((const BYTE *)lista + desde);
         if (offsetof(Flujo, nombre) + largoSinNombre > dados - desde ||
             f->largoNombre != largoSinNombre || memcmp(f->nombre, SIN_NOMBRE, largoSinNombre))
             return 1;
         if (!f->siguiente)
             return 0;
-        if (f->siguiente >= dados - desde)
-            return 1;
         desde += f->siguiente;
     }
-    return 1;
+    return dados != 0;
 }
 
 // Marks the open folder to go when its handle closes; it goes only if it is empty or a link.
