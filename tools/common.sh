@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by tools/build, tools/test and tools/run; sourced, not run.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${TOVRITH_BUILD:-$ROOT/build}
