@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# Shared by tools/build, tools/test and tools/run; sourced, not run.
+# Shared by tools/build, tools/test, tools/lint and tools/run; sourced, not run.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${TOVRITH_BUILD:-$ROOT/build}
 # Wine maps file names through the locale: without UTF-8 no name outside ASCII can be made.
