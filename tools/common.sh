@@ -1,13 +1,14 @@
-# Shared by tools/build, tools/test and tools/run; sourced, not run.
+# shellcheck shell=bash
+# Shared by tools/build, tools/test, tools/lint and tools/run; sourced, not run.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${TOVRITH_BUILD:-$ROOT/build}
 # Wine maps file names through the locale: without UTF-8 no name outside ASCII can be made.
 export LC_ALL=C.UTF-8
 
-# Installs whatever of the Debian packages the build and the tests need is missing.
+# Installs whatever of the Debian packages the build, the tests and the checks need is missing.
 ensure_packages() {
     local need=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine xvfb xauth googletest
-                cmake make python3 imagemagick x11-apps)
+                cmake make python3 imagemagick x11-apps clang-format-14 shellcheck cppcheck)
     local missing=() p
     for p in "${need[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
@@ -18,8 +19,29 @@ ensure_packages() {
     local sudo=
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     $sudo apt-get update -qq >/dev/null
+    if [[ " ${missing[*]} " == *" clang-format-14 "* ]] &&
+        ! apt-cache show clang-format-14 >/dev/null 2>&1; then
+        fetch_clang_format_14
+        missing+=("$BUILD"/debian12/*.deb)
+    fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
+}
+
+# .clang-format is written for clang-format 14, which Debian 13 does not have: Debian 12's package
+# is fetched from the mirror the system uses, through an apt state of its own under build/, so the
+# system's sources stay as they are. Its libraries' own needs are met by this Debian's.
+fetch_clang_format_14() {
+    local apt=$BUILD/debian12 uri
+    uri=$(apt-cache policy | awk '$3 ~ /^[a-z]+\/main$/ { print $2; exit }')
+    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/parts"
+    echo "deb $uri bookworm main" >"$apt/sources.list"
+    local opts=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/parts"
+                -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache"
+                -o APT::Sandbox::User=root)
+    $sudo apt-get "${opts[@]}" update -qq >/dev/null
+    (cd "$apt" && $sudo apt-get "${opts[@]}" download clang-format-14 libclang-cpp14 libllvm14 \
+        >/dev/null)
 }
 
 # Configures until a build system has been generated; a configure that failed leaves no cache
