@@ -317,7 +317,8 @@ NO_EN_LINEA static int tieneFlujos(HANDLE carpeta) {
     for (ULONGLONG desde = 0; desde < dados;) {
         const Flujo *f = (const Flujo *)((const BYTE *)lista + desde);
         if (offsetof(Flujo, nombre) + largoSinNombre > dados - desde ||
-            f->largoNombre != largoSinNombre || memcmp(f->nombre, SIN_NOMBRE, largoSinNombre))
+            f->largoNombre != largoSinNombre ||
+            memcmp((const BYTE *)f + offsetof(Flujo, nombre), SIN_NOMBRE, largoSinNombre))
             return 1;
         if (!f->siguiente)
             return 0;
