@@ -41,6 +41,8 @@ bool shoot(const wchar_t *name, HWND a, HWND b) {
 
 bool run(const std::wstring &root) {
     SetDlgItemTextW(program.main, IDC_CARPETA, root.c_str());
+    // The caret where typing would leave it, after the path, not over its first letter.
+    SendDlgItemMessageW(program.main, IDC_CARPETA, EM_SETSEL, root.size(), root.size());
     bool typed = text(program.main, IDC_CARPETA) == root;
     if (!say(typed && shoot(L"1-main", program.main, program.main), "1 main window", root))
         return false;
