@@ -90,21 +90,18 @@ std::map<std::wstring, bool> otherVolume;
 // attributes; or an ID that is not its own, "like" the folder whose path follows.
 std::map<std::wstring, std::wstring> says;
 
-LONGLONG idOf(const std::wstring &path) {
-    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    BY_HANDLE_FILE_INFORMATION info = {};
-    GetFileInformationByHandle(h, &info);
-    CloseHandle(h);
-    return (LONGLONG)info.nFileIndexHigh << 32 | info.nFileIndexLow;
-}
-
-// Its ID, as a hostile file system gives it.
+// Its ID, as a hostile file system gives it: the one of the folder it is "like".
 bool forgedId(const std::wstring &path, LONGLONG *id) {
     const auto s = says.find(path);
     if (s == says.end() || s->second.rfind(L"like ", 0))
         return false;
-    *id = idOf(s->second.substr(5));
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE h = CreateFileW(s->second.c_str() + 5, 0, all, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    *id = (LONGLONG)info.nFileIndexHigh << 32 | info.nFileIndexLow;
     return true;
 }
 
