@@ -69,20 +69,24 @@ static NTSTATUS listar(HANDLE carpeta, LONGLONG *listado, BOOLEAN desdeElPrincip
 }
 
 // The entry that starts desde bytes into a listing (desde within the bytes it gave), if it lies
-// whole within them; its
-// name and that name's length in units. Sizes are compared by what is left, never summed, so that
-// no value a reply gives can wrap around.
+// whole within them; its name and that name's length in units. Sizes are compared by what is left,
+// never summed, so that no value a reply gives can wrap around.
 static const EntradaDeListado *entradaEn(const LONGLONG *listado, ULONG_PTR desde, ULONG_PTR dados,
                                          int clase, const wchar_t **nombre, size_t *largo) {
     const EntradaDeListado *e = (const EntradaDeListado *)((const BYTE *)listado + desde);
-    const ULONG_PTR cabecera = clase == CON_ID
-                                   ? offsetof(EntradaDeListado, nombre)
-                                   : offsetof(EntradaDeListado, largoAtributosExtendidos) + 4;
+    const ULONG_PTR cabecera =
+        clase == CON_ID ? offsetof(EntradaDeListado, nombre)
+                        : offsetof(EntradaDeListado, largoAtributosExtendidos) + sizeof(ULONG);
     if (cabecera > dados - desde || e->largoNombre > dados - desde - cabecera)
         return NULL;
     *nombre = (const wchar_t *)((const BYTE *)e + cabecera);
     *largo = e->largoNombre / sizeof(wchar_t);
     return e;
+}
+
+// The size of an entry's extended attributes: a reparse point's entry gives its tag there.
+static ULONG extendidosDe(const EntradaDeListado *e) {
+    return e->atributos & FILE_ATTRIBUTE_REPARSE_POINT ? 0 : e->largoAtributosExtendidos;
 }
 
 static int enLinaje(const Linaje *linaje, LONGLONG id) {
@@ -108,12 +112,8 @@ static int visitarEntrada(const EntradaDeListado *e, const wchar_t *n, size_t la
     }
     memcpy(ruta + base, n, largo * sizeof(wchar_t));
     ruta[base + largo] = L'\0';
-    const int reparse = (e->atributos & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    const Entrada entrada = {e->atributos,
-                             clase == CON_ID ? e->id.QuadPart : 0,
-                             clase == CON_ID,
-                             0,
-                             reparse ? 0 : e->largoAtributosExtendidos,
+    const int conId = clase == CON_ID;
+    const Entrada entrada = {e->atributos, conId ? e->id.QuadPart : 0, conId, 0, extendidosDe(e),
                              linaje};
     return borrarDirectorio(ruta, base + largo, carpeta, &entrada);
 }
@@ -193,7 +193,8 @@ int borrarDirectorio(wchar_t *ruta, size_t largo, HANDLE padre, const Entrada *e
     const int recorridas = tarea->carpetasRecorridas;
     const int borradas = tarea->carpetasBorradas;
     Linaje propio = {entrada->id, entrada->arriba};
-    if (!entrada->conId && !idListadoDe(carpeta, &propio.id))
+    // A listing without IDs gives none to compare below; the root's own is asked for the fresh try.
+    if (!entrada->conId && (!entrada->raiz || !idListadoDe(carpeta, &propio.id)))
         propio.id = 0;
     const int listada = recorrer(carpeta, ruta, largo, &propio, &queda);
     // A subfolder went when every folder visited below it went too. A folder that still holds
@@ -234,8 +235,7 @@ static void entradaDeLaRaiz(HANDLE padre, wchar_t *ruta, size_t largo, Entrada *
     entrada->atributos = e->atributos;
     entrada->conId = clase == CON_ID;
     entrada->id = entrada->conId ? e->id.QuadPart : 0;
-    entrada->extendidos =
-        e->atributos & FILE_ATTRIBUTE_REPARSE_POINT ? 0 : e->largoAtributosExtendidos;
+    entrada->extendidos = extendidosDe(e);
 }
 
 // The folders above the root, from the one that holds it up to its volume's root, each with its
@@ -247,11 +247,10 @@ static const Linaje *linajeDeLaRaiz(const wchar_t *ruta, size_t largo, HANDLE pa
     HANDLE carpeta = padre;
     if (!padre || !identidadDe(padre, &delVolumen))
         return NULL;
-    while (carpeta && hay < cuantos && idListadoDe(carpeta, &encima[hay].id) &&
-           identidadDe(carpeta, &suya) && suya.volumen == delVolumen.volumen) {
-        encima[hay].arriba = NULL;
-        if (hay > 0)
-            encima[hay - 1].arriba = &encima[hay];
+    while (
+        carpeta && hay < cuantos && idListadoDe(carpeta, &encima[hay].id) &&
+        (carpeta == padre || (identidadDe(carpeta, &suya) && suya.volumen == delVolumen.volumen))) {
+        encima[hay].arriba = &encima[hay + 1];
         hay++;
         if (carpeta != padre)
             CloseHandle(carpeta);
@@ -260,7 +259,10 @@ static const Linaje *linajeDeLaRaiz(const wchar_t *ruta, size_t largo, HANDLE pa
     }
     if (carpeta && carpeta != padre)
         CloseHandle(carpeta);
-    return hay ? encima : NULL;
+    if (hay == 0)
+        return NULL;
+    encima[hay - 1].arriba = NULL;
+    return encima;
 }
 
 DWORD WINAPI ThreadProc(LPVOID parametro) {
