@@ -805,7 +805,7 @@ TEST(Sweep, RootsParentMovedAway) {
 
 // A folder listed in many calls, whose handle under Wine then refuses a mark though all has gone:
 // tried again through a fresh one, on its parent's volume, first one that is not; then a cloud
-// folder's, opened afresh as its filter shows it. (Listings cut short are in WhatTheFileSystemSays.)
+// folder's, opened afresh as its filter shows it.
 TEST(Sweep, LongListings) {
     const Root root;
     os.folders[root].otherVolume = true; // the fresh handle must be on its parent's volume
