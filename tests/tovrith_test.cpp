@@ -65,6 +65,7 @@ struct Folder {
     // a protected folder's removal (denied) or opens asking for any of these rights (refusing).
     bool readOnly = false, denied = false;
     ACCESS_MASK refusing = 0;
+    int refused = 0; // opens
     // Its reparse tag, which Wine makes none of, and what its data says: a mount point's name, or
     // data that stops "short" in its header or whose name lies "past" it; a cloud folder's contents
     // "not fetched", or "all ones" its handles give for an ID.
@@ -93,7 +94,7 @@ struct Windows {
     bool fat = false;
     // This many attribute writes failed, as Cancel's cut of a stalled call cuts them.
     int cutWrites = 0;
-    int markWrites = 0, plainRemovals = 0, accessRefusals = 0, openRefusals = 0;
+    int markWrites = 0, plainRemovals = 0, accessRefusals = 0;
     // The progress window's messages, in turn; its request that keeps a hidden window's timer
     // resolution on Windows 11 (control mask, state mask, version); the calls that cut the worker's
     // stalled call short (whose thread, whether the stop was raised by then); tickFirst's tick.
@@ -136,7 +137,7 @@ NTSTATUS NTAPI recordedOpen(PHANDLE folder, ACCESS_MASK access, POBJECT_ATTRIBUT
                             ULONG share, ULONG disposition, ULONG options, PVOID ea, ULONG eaSize) {
     const std::wstring path = pathOf(name->RootDirectory) + L"\\" +
                               std::wstring(name->ObjectName->Buffer, name->ObjectName->Length / 2);
-    if ((access & os.folders[path].refusing) && ++os.openRefusals)
+    if ((access & os.folders[path].refusing) && ++os.folders[path].refused)
         return (NTSTATUS)0xC0000022; // STATUS_ACCESS_DENIED
     report(L"open", path);
     const NTSTATUS opened = realNtCreateFile(folder, access, name, status, size, attributes, share,
@@ -382,23 +383,26 @@ void when(const wchar_t *call, const std::wstring &path, std::function<void()> a
 // Another program moves folder (below root; "" is the root) away and puts a link to a folder
 // outside the tree in its place, root-target or a folder in it (to): a Windows program
 // (MoveFileW), which a held folder refuses, or one that ignores share modes, as setting a junction
-// on a held folder does on Windows, or as a server that follows its links lets anyone. With back,
-// that program takes the link away and puts the folder back. Why a move failed.
+// on a held folder does on Windows, or as a server that follows its links lets anyone; that one
+// moves a folder of the root, or the root, into root-moved. With back, it takes the link away and
+// puts the folder back. Why a move failed.
 DWORD swapForLink(const std::wstring &root, const std::wstring &folder, bool ignoresSharing,
                   const wchar_t *to = L"", bool back = false) {
     const size_t cut = root.rfind(L'\\');
-    const std::wstring name = root.substr(cut + 1), moved = name + L"-moved",
-                       at = folder.empty() ? name : name + L"/" + folder;
+    const std::wstring name = root.substr(cut + 1), leaf = folder.empty() ? name : folder,
+                       at = folder.empty() ? name : name + L"/" + folder,
+                       moved = name + L"-moved/" + leaf;
     if (!ignoresSharing && !MoveFileW((root + L"\\" + folder).c_str(), (root + L"-moved").c_str()))
         return GetLastError();
     if (!ignoresSharing)
         return makeTree(root, folder + L"/:l") ? 0 : ERROR_GEN_FAILURE;
     // The folder moved away takes its last name once the link is there: that is waited for.
-    const bool done = runUntil(
-        back ? L"Z:\\bin\\sh -c \"rm " + at + L" && mv " + moved + L" " + at + L"\""
-             : L"Z:\\bin\\sh -c \"mv " + at + L" " + moved + L".part && ln -sr " + name +
-                   L"-target" + to + L" " + at + L" && mv " + moved + L".part " + moved + L"\"",
-        root.substr(0, cut), root + L"-moved", !back);
+    const bool done =
+        runUntil(back ? L"Z:\\bin\\sh -c \"rm " + at + L" && mv " + moved + L" " + at + L"\""
+                      : L"Z:\\bin\\sh -c \"mkdir -p " + name + L"-moved && mv " + at + L" " +
+                            moved + L".part && ln -sr " + name + L"-target" + to + L" " + at +
+                            L" && mv " + moved + L".part " + moved + L"\"",
+                 root.substr(0, cut), root + L"-moved\\" + leaf, !back);
     return done ? 0 : ERROR_GEN_FAILURE;
 }
 
@@ -617,43 +621,6 @@ TEST(Sweep, ReadOnlyEmptyFoldersGo) {
               sweep(root, true, true, root + L"\\g"));
 }
 
-// A volume mounted at a folder is another drive: neither removed nor entered. A junction is a
-// link: never entered (this one, a folder holding another, cannot go). A cloud folder is listed
-// and removed as its filter shows it, never as itself; one whose name another program links
-// elsewhere before it is opened again is left alone. A folder another program holds without
-// sharing delete (a command prompt's current folder) cannot go, but is listed; one the user may
-// remove but not list goes when empty.
-TEST(Sweep, ReparsePointsAndFoldersHeldElsewhere) {
-    const Root root;
-    ASSERT_TRUE(makeTree(root, L"vol/ j/x/ held/sub/ c/x/ d/ e/ f/g/"));
-    const std::wstring in = root + L"\\";
-    const DWORD mount = IO_REPARSE_TAG_MOUNT_POINT;
-    os.folders = {{in + L"vol",
-                   {.tag = mount, .data = L"\\??\\Volume{0c4f7a56-1c2e-11ef-9a3e-806e6f6e6963}\\"}},
-                  {in + L"j", {.tag = mount, .data = L"\\??\\C:\\elsewhere"}},
-                  {in + L"c", {.tag = CLOUD}},
-                  {in + L"c\\x", {.tag = CLOUD}},
-                  {in + L"d", {.tag = CLOUD}},
-                  {in + L"e", {.refusing = FILE_LIST_DIRECTORY}},
-                  {in + L"f", {.refusing = FILE_LIST_DIRECTORY}}};
-    HANDLE held = CreateFileW((root + L"\\held").c_str(), FILE_LIST_DIRECTORY,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    EXPECT_EQ(L"exit 1, visited 10, removed 5: f/ f/g/ held/ j/ j/x/ vol/",
-              sweep(root, true, true));
-    CloseHandle(held);
-    os.folders.erase(in + L"f"); // listed from now on
-    ASSERT_TRUE(makeTree(root, L"c/x/"));
-    // Once c is held as itself, before it is opened as its filter shows it.
-    when(L"opened", root + L"\\c", [&] { swapForLink(root, L"c", true); });
-    EXPECT_EQ(L"exit 1, visited 7, removed 3: c/ j/ j/x/ vol/", sweep(root, true, true));
-    // Let go, on a drive that gives no reparse tags nor file IDs (FAT, exFAT): the handle's
-    // attributes say, and folders are listed in the basic form.
-    os = {.fat = true};
-    ASSERT_TRUE(makeTree(root, L"f"));
-    EXPECT_EQ(L"exit 1, visited 5, removed 3: c/ f", sweep(root, true, true));
-}
-
 // Windows' path parsing reads another object for these names (h. as h, nul and com1 as devices,
 // x. and "sp " as x and "sp"): each is judged as itself, by its own entry, with the hidden filter
 // on and with both off.
@@ -669,23 +636,27 @@ TEST(Sweep, NamesJudgedAsThemselves) {
     }
 }
 
+// A volume mounted at a folder is another drive: neither removed nor entered (vol). A junction is
+// a link: never entered (j, which cannot go; je goes). A folder another program holds without
+// sharing delete (a command prompt's current folder) cannot go, but is listed (held); one the user
+// may remove but not list goes when empty (lr, not lf/g).
 // What no listing shows stays: a folder carrying a named stream (s/t), or more than a small buffer
 // holds of them (u), keeps its ancestors; a file system that refuses the query has none (w). A
-// cloud folder goes only once listed whole as its filter shows it (d), and an entry whose contents
-// are not on the disk keeps it (k). A cloud folder whose view is another volume's (v), or whose ID
-// is all ones (o), is not known to be the one held: left alone. One whose name another program
-// links outside during its listing (e) is held all the same, through one handle from its listing
-// to its removal: what goes is the folder listed, never the one the link leads to. (Wine's removal
-// at close acts on the name, so there it stays where it was moved, though counted.)
+// cloud folder goes only once listed whole as its filter shows it (d, c/x), and an entry whose
+// contents are not on the disk keeps it (k). A cloud folder whose view is another volume's (v),
+// whose ID is all ones (o), or whose name is linked elsewhere once it is held as itself (cs) is not
+// known to be the one held: left alone. One whose name is linked outside during its listing (e) is
+// held all the same, through one handle from its listing to its removal: what goes is the folder
+// listed. (Wine's removal at close acts on the name, so there it stays where it was moved.)
 // And what a file system says is checked, not trusted (a server's or a filter's replies may be any
 // bytes). A listing cut short by a reply that is not whole keeps its folder, with no second
 // attempt, and what it did not give: one that gives nothing (n), an entry past it (p), an entry
 // (h) or a name (q) cut by its end, more bytes than asked for (g). Reparse data that stops short
-// (ms), or whose name lies past it (mp), says a volume; a junction goes (je). A stream list that
-// points past its end keeps its folder (sp); so do extended attributes (ea, and the cloud folder
-// ec, whose entry gives its tag there). A link marked read-only stays (rl); another goes (ln). A
-// protected folder's opens are refused once each (pr, pr/q). A folder carrying the ID of the root's
-// parent, the root's, or its grandparent's is left alone (u1, u2, u3).
+// (ms), or whose name lies past it (mp), says a volume. A stream list that points past its end
+// keeps its folder (sp); so do extended attributes (ea, and the cloud folder ec, whose entry gives
+// its tag there). A link marked read-only stays (rl); another goes (ln). A protected folder's
+// opens are refused once each (pr, pr/q). A folder carrying the ID of the root's parent, the
+// root's, or its grandparent's is left alone (u1, u2, u3).
 TEST(Sweep, WhatTheFileSystemSays) {
     const Root root, other;
     const std::wstring in = root + L"\\", up = root.substr(0, root.rfind(L'\\')),
@@ -694,7 +665,7 @@ TEST(Sweep, WhatTheFileSystemSays) {
     const DWORD mount = IO_REPARSE_TAG_MOUNT_POINT, link = IO_REPARSE_TAG_SYMLINK;
     ASSERT_TRUE(
         makeTree(root, L"s/t/ u/ w/ k/x/ v/ o/ d/ e/ n/x/ p/x/ h/x/ q/x/ g/x/ ms/ mp/ je/ sp/ ea/ "
-                       L"ec/ rl/ ln/ pr/q/ u1/ u2/ u3/") &&
+                       L"ec/ rl/ ln/ pr/q/ u1/ u2/ u3/ vol/ j/x/ held/sub/ c/x/ cs/x/ lr/ lf/g/") &&
         makeTree(other, L"a/ b/"));
     os.folders = {{in + L"s\\t", {.streams = 0}},
                   {in + L"u", {.streams = (NTSTATUS)0x80000005}}, // STATUS_BUFFER_OVERFLOW
@@ -722,7 +693,15 @@ TEST(Sweep, WhatTheFileSystemSays) {
                   {in + L"u2", {.like = idOf(root)}},
                   {in + L"u3", {.like = idOf(up.substr(0, up.rfind(L'\\')))}},
                   {in + L"pr", {.refusing = writing}},
-                  {in + L"pr\\q", {.refusing = writing}}};
+                  {in + L"pr\\q", {.refusing = writing}},
+                  {in + L"vol",
+                   {.tag = mount, .data = L"\\??\\Volume{0c4f7a56-1c2e-11ef-9a3e-806e6f6e6963}\\"}},
+                  {in + L"j", {.tag = mount, .data = L"\\??\\C:\\elsewhere"}},
+                  {in + L"c", {.tag = CLOUD}},
+                  {in + L"c\\x", {.tag = CLOUD}},
+                  {in + L"cs", {.tag = CLOUD}},
+                  {in + L"lr", {.refusing = FILE_LIST_DIRECTORY}},
+                  {in + L"lf", {.refusing = FILE_LIST_DIRECTORY}}};
     os.ignoringMarkWorks = true;
     // e's name is linked outside by a program that ignores share modes, a Linux one; d, held as
     // its filter shows it, cannot be moved by a Windows program.
@@ -730,14 +709,28 @@ TEST(Sweep, WhatTheFileSystemSays) {
         when(L"more", in + L"e", [&] { swapForLink(root, L"e", true, L"/inner"); });
     DWORD moved = 0;
     when(L"list", in + L"d", [&] { moved = swapForLink(root, L"d", false); });
+    if (onWine)
+        when(L"opened", in + L"cs", [&] { swapForLink(root, L"cs", true); });
+    HANDLE held =
+        CreateFileW((in + L"held").c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     const std::wstring left =
-        L" h/ h/x/ k/ k/x/ mp/ ms/ n/ n/x/ o/ p/ p/x/ pr/ pr/q/ q/ q/x/ rl/ s/ "
-        L"s/t/ sp/ u/ u1/ u2/ u3/ v/";
-    EXPECT_EQ(onWine ? L"exit 1, visited 28, removed 5: e/ ea/ ec/ g/ g/x/" + left
-                     : L"exit 1, visited 28, removed 5: ea/ ec/ g/ g/x/" + left,
+        L"ea/ ec/ g/ g/x/ h/ h/x/ held/ j/ j/x/ k/ k/x/ lf/ lf/g/ mp/ ms/ n/ n/x/ "
+        L"o/ p/ p/x/ pr/ pr/q/ q/ q/x/ rl/ s/ s/t/ sp/ u/ u1/ u2/ u3/ v/ vol/";
+    EXPECT_EQ(onWine ? L"exit 1, visited 37, removed 9: cs/ e/ " + left
+                     : L"exit 1, visited 38, removed 11: " + left,
               sweep(root, true, true));
-    EXPECT_EQ(2, os.openRefusals) << "opens refused by Windows Security";
+    CloseHandle(held);
     EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, moved) << "a cloud folder's view moved";
+    for (const wchar_t *protectedOne : {L"pr", L"pr\\q"})
+        EXPECT_EQ(1, os.folders[in + protectedOne].refused) << protectedOne << ": opens refused";
+    // On a drive that gives no reparse tags nor file IDs (FAT, exFAT) the links stay all the same,
+    // as the handle's attributes say, and folders are listed in the basic form.
+    os = {.fat = true};
+    ASSERT_TRUE(makeTree(root, L"f"));
+    EXPECT_EQ(onWine ? L"exit 1, visited 37, removed 34: cs/ e/ f"
+                     : L"exit 1, visited 35, removed 34: f",
+              sweep(root, true, true));
     // A root that has become a link is left alone. A removal Windows Security refuses is asked
     // once, in one form, whichever it is. The root's entry: one of another name is not its own
     // (the root, judged by its handle, is not hidden); one with extended attributes keeps it.
