@@ -115,6 +115,7 @@ void removeTree(const std::wstring &root) {
     std::wstring names;
     for (const wchar_t *beside : {L"-target", L"-moved", L""}) // the root last: its end is seen
         names += L" \"" + name + beside + L"\"";
+    CreateDirectoryW(longForm(root).c_str(), NULL); // a root already gone would show no end
     runUntil(onWine ? L"Z:\\bin\\rm -rf" + names : L"cmd /c rmdir /s /q" + names,
              root.substr(0, cut), root, false);
 }

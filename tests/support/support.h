@@ -18,13 +18,6 @@ bool makeTree(const std::wstring &root, const std::wstring &description); // fil
 std::wstring readTree(const std::wstring &root); // in path order, no marks; "-": root is gone
 // Removes root and what the tests put beside it: root-target (links' target), root-moved.
 void removeTree(const std::wstring &root);
-// A new root that goes with everything beside it when the test ends, also at a failed assertion.
-struct Scratch : std::wstring {
-    Scratch() : std::wstring(newRoot()) {}
-    ~Scratch() {
-        removeTree(*this);
-    }
-};
 // Makes letter ("Q:") a drive whose root is folder; with folder empty, takes it away.
 bool defineDrive(const std::wstring &letter, const std::wstring &folder);
 // This many folders, each in one made before it, a file in one in fileEvery; with marks, a
