@@ -78,44 +78,30 @@ int measureFloor() {
 // Each platform call the engine makes, timed where it is imported. The information calls are
 // counted by the class asked for, a removal also by how it ended: under Wine one that is refused
 // costs far less than one that works, and Wine 8 refuses the Ex call as unsupported. A folder
-// marked to go goes as its handle closes: that close is counted apart.
-enum {
-    kWait,
-    kOpen,
-    kTag,
-    kIdentity,
-    kListedId,
-    kStreams,
-    kListRestart,
-    kListNext,
-    kBasicRead,
-    kRemoves,
-    kNotEmpty,
-    kExUnsupported,
-    kRefused,
-    kAttributeWrite,
-    kMountPoint,
-    kCloseGoes,
-    kClose,
-    kKinds
-};
-const char *const kCallNames[kKinds] = {"stop-check wait",
-                                        "NtCreateFile",
-                                        "GetFileInformationByHandleEx tag",
-                                        "GetFileInformationByHandleEx identity",
-                                        "NtQueryInformationFile listed ID",
-                                        "NtQueryInformationFile streams",
-                                        "NtQueryDirectoryFile, first",
-                                        "NtQueryDirectoryFile, more",
-                                        "GetFileInformationByHandleEx basic",
-                                        "SetFileInformationByHandle removes",
-                                        "SetFileInformationByHandle not empty",
-                                        "SetFileInformationByHandle Ex unsupported",
-                                        "SetFileInformationByHandle refused",
-                                        "SetFileInformationByHandle attributes",
-                                        "DeviceIoControl (mount point)",
-                                        "CloseHandle, marked to go",
-                                        "CloseHandle, not marked"};
+// marked to go goes as its handle closes: that close is counted apart. Each row, in the table's
+// order: its kind and its name, kept side by side.
+#define CALL_ROWS(ROW)                                                                             \
+    ROW(kWait, "stop-check wait")                                                                  \
+    ROW(kOpen, "NtCreateFile")                                                                     \
+    ROW(kTag, "GetFileInformationByHandleEx tag")                                                  \
+    ROW(kIdentity, "GetFileInformationByHandleEx identity")                                        \
+    ROW(kListedId, "NtQueryInformationFile listed ID")                                             \
+    ROW(kStreams, "NtQueryInformationFile streams")                                                \
+    ROW(kListRestart, "NtQueryDirectoryFile, first")                                               \
+    ROW(kListNext, "NtQueryDirectoryFile, more")                                                   \
+    ROW(kBasicRead, "GetFileInformationByHandleEx basic")                                          \
+    ROW(kRemoves, "SetFileInformationByHandle removes")                                            \
+    ROW(kNotEmpty, "SetFileInformationByHandle not empty")                                         \
+    ROW(kExUnsupported, "SetFileInformationByHandle Ex unsupported")                               \
+    ROW(kRefused, "SetFileInformationByHandle refused")                                            \
+    ROW(kAttributeWrite, "SetFileInformationByHandle attributes")                                  \
+    ROW(kMountPoint, "DeviceIoControl (mount point)")                                              \
+    ROW(kCloseGoes, "CloseHandle, marked to go")                                                   \
+    ROW(kClose, "CloseHandle, not marked")
+#define ROW_KIND(kind, name) kind,
+#define ROW_NAME(kind, name) name,
+enum { CALL_ROWS(ROW_KIND) kKinds };
+const char *const kCallNames[kKinds] = {CALL_ROWS(ROW_NAME)};
 double callMs[kKinds];
 long callCount[kKinds];
 const DWORD kMainThread = GetCurrentThreadId(); // its own calls (closing the worker) not counted
@@ -188,14 +174,6 @@ template <int kind, typename F> void timeCalls(F &slot) {
     take(&slot, Timed<kind, F>::call);
 }
 
-void printCalls(int visited, double ms) {
-    printf("%-41s %7s %9s %10s\n", "call", "calls", "mean us", "ms/folder");
-    for (int k = 0; k < kKinds; k++)
-        printf("%-41s %7ld %9.1f %10.3f\n", kCallNames[k], callCount[k],
-               callCount[k] ? callMs[k] * 1000 / callCount[k] : 0, callMs[k] / visited);
-    printf("%-41s %7d %9s %10.3f\n", "all, walk included", visited, "", ms / visited);
-}
-
 int engine(const std::wstring &root, bool calls) {
     static DatosTarea task; // two path buffers: kept off the stack
     wcsncpy(task.carpetaRaiz, root.c_str(), LARGO_RUTA - 1);
@@ -218,8 +196,14 @@ int engine(const std::wstring &root, bool calls) {
     timeEndPeriod(1);
     printf("visited=%d removed=%d ms=%.1f peak_ws_mib=%.2f\n", task.carpetasRecorridas,
            task.carpetasBorradas, ms, peakMiB(GetCurrentProcess()));
-    if (calls)
-        printCalls(task.carpetasRecorridas, ms);
+    if (!calls)
+        return 0;
+    const int visited = task.carpetasRecorridas;
+    printf("%-41s %7s %9s %10s\n", "call", "calls", "mean us", "ms/folder");
+    for (int k = 0; k < kKinds; k++)
+        printf("%-41s %7ld %9.1f %10.3f\n", kCallNames[k], callCount[k],
+               callCount[k] ? callMs[k] * 1000 / callCount[k] : 0, callMs[k] / visited);
+    printf("%-41s %7d %9s %10.3f\n", "all, walk included", visited, "", ms / visited);
     return 0;
 }
 
@@ -287,9 +271,8 @@ int cancel(const std::wstring &root, int rounds) {
         press(progress, IDC_CANCELAR);
         poll([&] { return waitWindow(program, MESSAGE_TEXT, 0) != NULL; }, 15000, 1);
         printf("%s%.1f", i ? "," : "cancel_ms=", nowMs() - pressed);
-        canceled =
-            answer(program, IDOK) == L"" TEXTO_TITULO L": The task has been canceled by the user" &&
-            canceled;
+        canceled &=
+            answer(program, IDOK) == L"" TEXTO_TITULO L": The task has been canceled by the user";
     }
     printf(" canceled=%d exit=%lu\n", canceled, stop(&program));
     return !canceled;
