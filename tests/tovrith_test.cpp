@@ -767,8 +767,9 @@ TEST(Sweep, ParentMountedInTheRoot) {
     if (!onWine || !runUntil(L"Z:\\bin\\mount --bind -o ro . " + name + L"/up", root.substr(0, cut),
                              seen, true))
         GTEST_SKIP() << "no bind mount: not root in a mount namespace of its own";
+    // Lazily: under Wine 10 the mount was once still busy after the sweep had ended.
     whenEnded = [&] {
-        runUntil(L"Z:\\bin\\umount " + name + L"/up", root.substr(0, cut), seen, false);
+        runUntil(L"Z:\\bin\\umount -l " + name + L"/up", root.substr(0, cut), seen, false);
     };
     EXPECT_EQ(L"exit 1, visited 2, removed 0: keep up/", sweep(root, true, true));
 }
