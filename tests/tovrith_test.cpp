@@ -756,16 +756,18 @@ TEST(Sweep, WhatTheFileSystemSays) {
 }
 
 // A real folder in disguise: a read-only bind mount, where the tests run as root in a mount
-// namespace of their own (tools/test makes one), shows the root's parent inside the root as a
-// plain folder with its ID, as a server that follows its own links shows one. It is neither
-// entered nor removed; read-only, it could lose nothing even so.
+// namespace of their own (tools/test makes one and says so; in a chroot it cannot), shows the
+// root's parent inside the root as a plain folder with its ID, as a server that follows its own
+// links shows one. It is neither entered nor removed; read-only, it could lose nothing even so.
 TEST(Sweep, ParentMountedInTheRoot) {
     const Root root;
     const size_t cut = root.rfind(L'\\');
     const std::wstring name = root.substr(cut + 1), seen = root + L"\\up\\" + name;
     ASSERT_TRUE(makeTree(root, L"up/ keep"));
-    if (!onWine || !runUntil(L"Z:\\bin\\mount --bind -o ro . " + name + L"/up", root.substr(0, cut),
-                             seen, true))
+    const wchar_t *own = _wgetenv(L"TOVRITH_NAMESPACE");
+    if (!onWine || !own || !*own ||
+        !runUntil(L"Z:\\bin\\mount --bind -o ro . " + name + L"/up", root.substr(0, cut), seen,
+                  true))
         GTEST_SKIP() << "no bind mount: not root in a mount namespace of its own";
     // Lazily: under Wine 10 the mount was once still busy after the sweep had ended.
     whenEnded = [&] {
